@@ -1,0 +1,141 @@
+// The Launcher object: the state of one launch (the chosen runtime, its path
+// and version) and the operations of configuration, runtime discovery, error
+// dialogs, the argument file and the in-process start. Also the process-wide
+// variables of the in-process start.
+//
+// A Launcher is used by one thread at a time (the worker, or the main thread
+// in the invoke-other mode). The class-level operations keep no state.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Bundle.h"
+#include "platform/FileManager.h"
+#include "platform/Value.h"
+
+// JLI_Launch of the runtime's launcher library: fourteen arguments.
+using JLI_Launch_t = int (*)(int argc, char** argv, int jargc, const char** jargv, int appclassc,
+                             const char** appclassv, const char* fullversion, const char* dotversion,
+                             const char* pname, const char* lname, unsigned char javaargs,
+                             unsigned char cpwildcard, unsigned char javaw, int ergo);
+
+// Process-wide variables of the in-process start. They are final before the
+// Java VM starts and are never freed.
+extern std::int32_t argc;                // entries of argv
+extern char** argv;                      // the vector handed to JLI_Launch
+extern JLI_Launch_t JLI_LaunchFxnPtr;    // set once the library is loaded
+extern const char* launchJavaVersion;    // version text passed to JLI_Launch
+
+// The invoke-other entry, called by main with the process's own arguments.
+int launcher_main(int count, char** arguments);
+
+// Message keys of the catalogue and texts of the front end.
+inline constexpr std::string_view kAppleJavaMinVersionError = "AppleJavaMinVersionError";
+inline constexpr std::string_view kInternalError = "marlet.InternalError";
+inline constexpr std::string_view kDownloadJreError = "DownloadJreError";
+inline constexpr std::string_view kNonWritablePackDir = "NonWritablePackDir";
+
+// Information dictionary keys shared by several units.
+inline constexpr std::string_view kJavaVMKey = "JavaVM";
+inline constexpr std::string_view kBundleNameKey = "CFBundleName";
+inline constexpr std::string_view kBaseDirKey = "qvr.baseDir";
+inline constexpr std::string_view kMinVersionKey = "qvr.minVersion";
+inline constexpr std::string_view kMaxVersionKey = "qvr.maxVersion";
+inline constexpr std::string_view kVmIdPrefixKey = "qvr.vmIdPrefix";
+inline constexpr std::string_view kAllowBetaKey = "qvr.allowBeta";
+inline constexpr std::string_view kAppIdKey = "qvr.appId";
+inline constexpr std::string_view kAllowPassthroughKey = "qvr.allowPassthrough";
+inline constexpr std::string_view kInitialProgressKey = "qvr.initialProgress";
+inline constexpr std::string_view kJreLocationKey = "qvr.jreLocation";
+inline constexpr std::string_view kJreUncompressedSizeKey = "qvr.jreUncompressedSize";
+
+// The text the information dictionary's "$APP_PACKAGE" stands for.
+inline constexpr std::string_view kAppPackageVariable = "$APP_PACKAGE";
+
+// The runtime home of a location: "Contents/Home" (or "Contents/Home/jre"
+// when it exists) for a location with a "Contents/Home"; otherwise the
+// location itself (or its "jre" when that exists).
+std::string runtimeHomeOf(const std::string& location, const platform::FileManager& fileManager);
+
+class Launcher {
+ public:
+  Launcher();
+  // A new, initialised object; each call makes a new one.
+  static std::shared_ptr<Launcher> launcher();
+
+  // Fields -----------------------------------------------------------------
+  std::shared_ptr<platform::Bundle> javaBundle;  // the chosen runtime bundle
+  std::optional<std::string> javaBundlePath;     // absent: no runtime chosen
+  std::optional<std::string> javaVersion;        // full version text
+  std::int32_t javaMajorVersion = -1;
+  bool pluginUsed = false;
+
+  // Search roots, replaceable by tests.
+  std::string internetPluginPath;
+  std::string virtualMachinesDirectory;
+
+  // Argument file and in-process start --------------------------------------
+  Launcher& load(const char* programPath, const char* argumentFilePath);  // load:fromArgumentFile:
+  std::int32_t launch();
+
+  // Error dialogs ------------------------------------------------------------
+  static void displayError(std::string_view key);
+  static void displayError(std::string_view key, const std::optional<std::string>& info);
+  static void displayError(std::string_view key, const std::optional<std::string>& info1,
+                           const std::optional<std::string>& info2);
+
+  // Launch configuration ------------------------------------------------------
+  void readJavaParameters(platform::FileManager& fileManager, std::vector<std::string>& options,
+                          std::optional<std::string>& mainClass, std::vector<std::string>& args,
+                          bool* firstThread);
+  std::optional<std::string> addPredefinedOptions(const platform::Value* entries,
+                                                  std::vector<std::string>& options,
+                                                  const std::string& bundlePath,
+                                                  std::optional<std::string> classPath);
+  std::optional<std::string> readOptionsFile(const std::optional<std::string>& name,
+                                             std::vector<std::string>& options,
+                                             std::optional<std::string> classPath,
+                                             const std::string& bundlePath);
+  std::optional<std::string> replaceVariables(const std::optional<std::string>& text);
+  std::optional<std::string> resolveArtifactPath(const std::optional<std::string>& path);
+
+  // Version strings -----------------------------------------------------------
+  int typeOfCharacter(std::string_view text);
+  std::vector<std::string> splitVersionString(std::string_view version);
+  int compareVersion(std::string_view version, std::string_view toVersion);
+  std::string removeJrePrefix(std::string_view name);
+  bool isBetaVersion(const std::optional<std::string>& version);
+  static bool compareVersion(const std::optional<std::string>& constraint,
+                             const std::vector<std::string>& versionList, bool max);
+
+  // Candidate checks ------------------------------------------------------------
+  std::optional<std::string> checkJavaVersion(const std::optional<std::string>& minVersion,
+                                              const std::optional<std::string>& maxVersion,
+                                              bool allowBeta, bool plugin,
+                                              const std::optional<std::string>& requiredVmPrefix);
+  std::optional<std::string> checkBundleVersion(const std::optional<std::string>& minVersion,
+                                                const std::optional<std::string>& maxVersion,
+                                                bool allowBeta, bool plugin,
+                                                const std::optional<std::string>& bundleVersion,
+                                                const std::optional<std::string>& evarVersion,
+                                                const std::optional<std::string>& infoString);
+  bool checkArchitecture(const platform::Bundle& bundle);
+  static std::optional<std::string> getJavaMinVersion();
+
+  // Runtime search ----------------------------------------------------------------
+  std::optional<std::string> findJavaBundle(bool registry);
+  void findDirectoryJavaBundle(const std::optional<std::string>& directory,
+                               platform::FileManager& fileManager,
+                               const std::optional<std::string>& minVersion,
+                               const std::optional<std::string>& maxVersion,
+                               const std::optional<std::string>& requiredVmIdPrefix, bool allowBeta);
+  void findPublicJavaBundle(platform::FileManager& fileManager,
+                            const std::optional<std::string>& minVersion,
+                            const std::optional<std::string>& maxVersion,
+                            const std::optional<std::string>& requiredVmIdPrefix, bool allowBeta);
+};

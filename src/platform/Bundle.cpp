@@ -1,0 +1,179 @@
+// Bundles on Linux: directories with Contents/Info.plist, and JDK homes.
+#include "platform/Bundle.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+
+#include "platform/Environment.h"
+#include "platform/FileManager.h"
+#include "platform/StringsTable.h"
+
+namespace platform {
+
+namespace {
+
+std::mutex mainMutex;
+std::optional<std::string> mainOverride;
+
+std::string trimTrailingSlashes(std::string p) {
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  return p;
+}
+
+// JAVA_VERSION="17.0.15" from a JDK's release file.
+std::optional<std::string> releaseJavaVersion(const std::string& releaseFile) {
+  std::ifstream in(releaseFile);
+  if (!in) return std::nullopt;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("JAVA_VERSION=", 0) != 0) continue;
+    std::string v = line.substr(13);
+    while (!v.empty() && (v.back() == '\r' || v.back() == ' ')) v.pop_back();
+    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+    return v;
+  }
+  return std::nullopt;
+}
+
+std::string executableDirectoryBundle() {
+  char buf[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return FileManager().currentDirectory();
+  std::string exe(buf, static_cast<size_t>(n));
+  std::string dir = deletingLastPathComponent(exe);
+  // X.app/Contents/MacOS/exe belongs to X.app.
+  if (lastPathComponent(dir) == "MacOS") {
+    std::string contents = deletingLastPathComponent(dir);
+    if (lastPathComponent(contents) == "Contents") return deletingLastPathComponent(contents);
+  }
+  return dir;
+}
+
+}  // namespace
+
+std::shared_ptr<Bundle> Bundle::open(const std::string& path) {
+  FileManager fm;
+  if (path.empty() || !fm.isDirectory(path)) return nullptr;
+  std::shared_ptr<Bundle> b(new Bundle());
+  b->path_ = trimTrailingSlashes(path);
+  std::string plist = joinPath(b->path_, "Contents/Info.plist");
+  if (fm.fileExists(plist)) {
+    if (auto v = Value::readFile(plist); v && v->asDictionary()) b->info_ = std::move(*v);
+  } else if (fm.fileExists(joinPath(b->path_, "release"))) {
+    b->runtimeHome_ = true;
+    Dictionary info;
+    info["CFBundleExecutable"] = Value("java");
+    if (auto version = releaseJavaVersion(joinPath(b->path_, "release"))) {
+      Dictionary javaVM;
+      javaVM["JVMVersion"] = Value(*version);
+      info["JavaVM"] = Value(std::move(javaVM));
+    }
+    b->info_ = Value(std::move(info));
+  }
+  return b;
+}
+
+std::shared_ptr<Bundle> Bundle::mainBundle() {
+  std::lock_guard<std::mutex> lock(mainMutex);
+  static std::shared_ptr<Bundle> real;
+  static std::shared_ptr<Bundle> overridden;
+  if (mainOverride) {
+    if (!overridden || overridden->bundlePath() != trimTrailingSlashes(*mainOverride))
+      overridden = open(*mainOverride);
+    if (overridden) return overridden;
+  }
+  if (!real) real = open(executableDirectoryBundle());
+  if (!real) real = std::shared_ptr<Bundle>(new Bundle());
+  return real;
+}
+
+void Bundle::setMainBundlePathForTesting(std::optional<std::string> path) {
+  std::lock_guard<std::mutex> lock(mainMutex);
+  mainOverride = std::move(path);
+}
+
+std::optional<std::string> Bundle::identifier() const { return info_.getString("CFBundleIdentifier"); }
+
+std::string Bundle::resourcePath() const { return joinPath(path_, "Contents/Resources"); }
+
+std::optional<std::string> Bundle::pathForResource(const std::string& name, const std::string& ext) const {
+  std::string file = ext.empty() ? name : name + "." + ext;
+  std::string p = joinPath(resourcePath(), file);
+  if (FileManager().fileExists(p)) return p;
+  return std::nullopt;
+}
+
+std::optional<std::string> Bundle::findLocalizedString(const std::string& key, const std::string& table) const {
+  FileManager fm;
+  std::vector<std::string> languages = preferredLanguages();
+  if (auto dev = info_.getString("CFBundleDevelopmentRegion")) languages.push_back(*dev);
+  languages.push_back("en");
+  languages.push_back("English");
+  languages.push_back("Base");
+  const std::string roots[] = {resourcePath(), joinPath(path_, "Resources"), path_};
+  for (const auto& lang : languages) {
+    for (const auto& root : roots) {
+      std::string file = joinPath(joinPath(root, lang + ".lproj"), table + ".strings");
+      if (!fm.fileExists(file)) continue;
+      // The first table found for the most preferred language decides.
+      auto parsed = readStringsTable(file);
+      if (!parsed) continue;
+      auto it = parsed->find(key);
+      if (it != parsed->end()) return it->second;
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string Bundle::localizedString(const std::string& key, const std::string& value, const std::string& table) const {
+  if (auto s = findLocalizedString(key, table)) return *s;
+  return value.empty() ? key : value;
+}
+
+std::optional<std::string> Bundle::executablePath() const {
+  if (runtimeHome_) return joinPath(path_, "bin/java");
+  auto name = info_.getString("CFBundleExecutable");
+  if (!name || name->empty()) return std::nullopt;
+  return joinPath(joinPath(path_, "Contents/MacOS"), *name);
+}
+
+std::optional<std::vector<std::int32_t>> Bundle::executableArchitectures() const {
+  auto exe = executablePath();
+  if (!exe) return std::nullopt;
+  return readExecutableArchitectures(*exe);
+}
+
+std::vector<std::string> preferredLanguages() {
+  std::vector<std::string> out;
+  auto add = [&](std::string code) {
+    auto cut = code.find_first_of(".@");
+    if (cut != std::string::npos) code.resize(cut);
+    if (code.empty() || code == "C" || code == "POSIX") return;
+    for (const auto& c : {code, code.substr(0, code.find('_'))})
+      if (std::find(out.begin(), out.end(), c) == out.end()) out.push_back(c);
+  };
+  if (auto language = getEnvironment("LANGUAGE")) {
+    std::string l = *language;
+    size_t start = 0;
+    while (start <= l.size()) {
+      size_t colon = l.find(':', start);
+      add(l.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+      if (colon == std::string::npos) break;
+      start = colon + 1;
+    }
+  }
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    if (auto v = getEnvironment(name); v && !v->empty()) {
+      add(*v);
+      break;
+    }
+  }
+  return out;
+}
+
+}  // namespace platform

@@ -1,0 +1,80 @@
+// Bundles: a directory with an information dictionary (Contents/Info.plist),
+// resources (Contents/Resources) and localized strings tables (<lang>.lproj).
+// A Linux JDK home (a "release" file and no Contents/Info.plist) opens as a
+// runtime bundle whose JavaVM/JVMVersion is its JAVA_VERSION and whose
+// executable is bin/java. Bundles are immutable once opened; safe to read
+// from any thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Value.h"
+
+namespace platform {
+
+class Bundle {
+ public:
+  // Opens a directory as a bundle; null when path does not exist or is not a
+  // directory. A missing or malformed Info.plist gives an empty dictionary.
+  static std::shared_ptr<Bundle> open(const std::string& path);
+
+  // The running program's bundle: an executable in X.app/Contents/MacOS/
+  // belongs to X.app; otherwise its own directory is the bundle.
+  static std::shared_ptr<Bundle> mainBundle();
+  // Tests replace the main bundle; absent restores the real one.
+  static void setMainBundlePathForTesting(std::optional<std::string> path);
+
+  // The bundle's path, without a trailing "/".
+  const std::string& bundlePath() const { return path_; }
+  std::optional<std::string> identifier() const;
+  // Always a dictionary (empty when the bundle has none).
+  const Value& infoDictionary() const { return info_; }
+  const Value* objectForInfoDictionaryKey(std::string_view key) const { return info_.get(key); }
+
+  std::string resourcePath() const;
+  // The path of resource name.ext (ext may be empty), searched in the
+  // resources directory; absent when there is no such file.
+  std::optional<std::string> pathForResource(const std::string& name, const std::string& ext) const;
+
+  // The text for key in table (default "Localizable") for the user's
+  // preferred language. A missing key yields value when it is non-empty,
+  // otherwise the key itself.
+  std::string localizedString(const std::string& key, const std::string& value = "",
+                              const std::string& table = "Localizable") const;
+  // The same lookup, absent when the key is in no table.
+  std::optional<std::string> findLocalizedString(const std::string& key,
+                                                 const std::string& table = "Localizable") const;
+
+  // Path of the bundle's executable (CFBundleExecutable under
+  // Contents/MacOS/, or bin/java of a JDK home); absent when not named.
+  std::optional<std::string> executablePath() const;
+  // The executable's processor types (Mach-O CPU type numbers). Absent when
+  // the executable is missing or unreadable; empty when it is neither a
+  // Mach-O nor an ELF file.
+  std::optional<std::vector<std::int32_t>> executableArchitectures() const;
+
+  // True when the bundle is a plain Linux JDK home opened through "release".
+  bool isRuntimeHome() const { return runtimeHome_; }
+
+ private:
+  Bundle() = default;
+  std::string path_;
+  Value info_{Dictionary{}};
+  bool runtimeHome_ = false;
+};
+
+// Reads the processor types of an executable file: Mach-O (thin or fat, 32 or
+// 64 bit, either byte order) or ELF (mapped onto Mach-O CPU types). Absent
+// when the file cannot be read; empty when it is of neither kind.
+std::optional<std::vector<std::int32_t>> readExecutableArchitectures(const std::string& path);
+
+// The user's preferred languages, most preferred first (from LANGUAGE,
+// LC_ALL, LC_MESSAGES, LANG), as language codes such as "de" or "pt_BR".
+std::vector<std::string> preferredLanguages();
+
+}  // namespace platform

@@ -1,0 +1,47 @@
+// Environment, temporary and home directories on Linux.
+#include "platform/Environment.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+extern char** environ;
+
+namespace platform {
+
+std::optional<std::string> getEnvironment(const std::string& name) {
+  const char* v = std::getenv(name.c_str());
+  if (!v) return std::nullopt;
+  return std::string(v);
+}
+
+void setEnvironmentIfAbsent(const std::string& name, const std::string& value) {
+  ::setenv(name.c_str(), value.c_str(), 0);
+}
+
+std::vector<std::pair<std::string, std::string>> environmentEntries() {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (char** e = environ; e && *e; ++e) {
+    std::string entry = *e;
+    auto eq = entry.find('=');
+    if (eq == std::string::npos) continue;
+    out.emplace_back(entry.substr(0, eq), entry.substr(eq + 1));
+  }
+  return out;
+}
+
+std::string temporaryDirectory() {
+  std::string dir = "/tmp";
+  if (const char* t = std::getenv("TMPDIR"); t && *t) dir = t;
+  if (dir.back() != '/') dir += '/';
+  return dir;
+}
+
+std::string homeDirectory() {
+  if (const char* h = std::getenv("HOME"); h && *h) return h;
+  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return "/";
+}
+
+}  // namespace platform

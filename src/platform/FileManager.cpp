@@ -1,0 +1,125 @@
+// File-system services through std::filesystem and POSIX.
+#include "platform/FileManager.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace platform {
+
+namespace fs = std::filesystem;
+
+bool FileManager::fileExists(const std::string& path) const {
+  struct stat st{};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+bool FileManager::fileExists(const std::string& path, bool* isDir) const {
+  struct stat st{};
+  bool ok = !path.empty() && ::stat(path.c_str(), &st) == 0;
+  if (isDir) *isDir = ok && S_ISDIR(st.st_mode);
+  return ok;
+}
+
+bool FileManager::isDirectory(const std::string& path) const {
+  bool dir = false;
+  return fileExists(path, &dir) && dir;
+}
+
+bool FileManager::isSymbolicLink(const std::string& path) const {
+  struct stat st{};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool FileManager::isWritable(const std::string& path) const {
+  return ::access(path.c_str(), W_OK) == 0;
+}
+
+std::optional<std::vector<std::string>> FileManager::contentsOfDirectory(const std::string& path) const {
+  DIR* d = ::opendir(path.c_str());
+  if (!d) return std::nullopt;
+  std::vector<std::string> names;
+  while (dirent* e = ::readdir(d)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    names.emplace_back(e->d_name);
+  }
+  ::closedir(d);
+  return names;
+}
+
+bool FileManager::createDirectory(const std::string& path, bool intermediates, std::string* error) const {
+  if (intermediates) {
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    if (!ec && isDirectory(path)) return true;
+    if (error) *error = "mkdir(" + path + "): " + (ec ? ec.message() : std::string("not a directory"));
+    return false;
+  }
+  if (::mkdir(path.c_str(), 0777) == 0) return true;
+  if (error) *error = "mkdir(" + path + "): " + std::strerror(errno);
+  return false;
+}
+
+bool FileManager::removeItem(const std::string& path) const {
+  std::error_code ec;
+  // remove_all does not follow symbolic links: a link is removed, not its target.
+  return fs::remove_all(path, ec) > 0 && !ec;
+}
+
+bool FileManager::removeEmptyDirectory(const std::string& path) const {
+  return ::rmdir(path.c_str()) == 0;
+}
+
+bool FileManager::changeCurrentDirectory(const std::string& path) const {
+  return ::chdir(path.c_str()) == 0;
+}
+
+std::string FileManager::currentDirectory() const {
+  std::error_code ec;
+  auto p = fs::current_path(ec);
+  return ec ? std::string() : p.string();
+}
+
+std::string joinPath(const std::string& base, const std::string& component) {
+  if (base.empty()) return component;
+  if (component.empty()) return base;
+  std::string out = base;
+  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  size_t skip = 0;
+  while (skip < component.size() && component[skip] == '/') ++skip;
+  if (out != "/") out += '/';
+  out.append(component, skip);
+  return out;
+}
+
+std::string lastPathComponent(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  auto slash = p.rfind('/');
+  if (slash == std::string::npos || p == "/") return p;
+  return p.substr(slash + 1);
+}
+
+std::string deletingLastPathComponent(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  auto slash = p.rfind('/');
+  if (slash == std::string::npos) return "";
+  if (slash == 0) return "/";
+  return p.substr(0, slash);
+}
+
+std::string deletingPathExtension(const std::string& name) {
+  std::string last = lastPathComponent(name);
+  auto dot = last.rfind('.');
+  if (dot == std::string::npos || dot == 0) return name.substr(0, name.size() - (lastPathComponent(name).size() - last.size()));
+  std::string dir = deletingLastPathComponent(name);
+  std::string stem = last.substr(0, dot);
+  return dir.empty() ? stem : joinPath(dir, stem);
+}
+
+}  // namespace platform

@@ -1,0 +1,48 @@
+// File-system services the units use: existence tests, listing, creation,
+// removal and the current directory. Stateless; callable from any thread.
+// Failures are ordinary outcomes (false or absent), never exceptions.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+class FileManager {
+ public:
+  // True when something exists at path (a dangling link counts as absent).
+  bool fileExists(const std::string& path) const;
+  // As above, and reports whether it is a directory (links are followed).
+  bool fileExists(const std::string& path, bool* isDirectory) const;
+  bool isDirectory(const std::string& path) const;
+  // True for a symbolic link, dangling or not.
+  bool isSymbolicLink(const std::string& path) const;
+  bool isWritable(const std::string& path) const;
+
+  // Entry names of a directory in the file system's own order, without "."
+  // and ".."; absent when the directory cannot be read.
+  std::optional<std::vector<std::string>> contentsOfDirectory(const std::string& path) const;
+
+  // Creates a directory (and its parents when intermediates is true);
+  // error, when given, receives "mkdir(path): reason" on failure.
+  bool createDirectory(const std::string& path, bool intermediates, std::string* error = nullptr) const;
+  // Removes a file, link or whole tree; never follows symbolic links.
+  bool removeItem(const std::string& path) const;
+  // Removes an empty directory.
+  bool removeEmptyDirectory(const std::string& path) const;
+
+  bool changeCurrentDirectory(const std::string& path) const;
+  std::string currentDirectory() const;
+};
+
+// Joins path components with single "/" separators.
+std::string joinPath(const std::string& base, const std::string& component);
+// The last path component ("a/b.app" -> "b.app"); trailing "/" ignored.
+std::string lastPathComponent(const std::string& path);
+// The path without its last component ("a/b" -> "a"; "b" -> "").
+std::string deletingLastPathComponent(const std::string& path);
+// The last component without its extension ("a/b.app" -> "b").
+std::string deletingPathExtension(const std::string& name);
+
+}  // namespace platform

@@ -1,0 +1,151 @@
+// The printf-like format language with "%@" and positional arguments.
+#include "platform/Format.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace platform {
+
+namespace {
+
+constexpr std::string_view kBad = "(bad format)";
+
+struct Spec {
+  std::string flags;
+  std::string width;
+  std::string precision;  // including the '.'
+  char conversion = 0;
+};
+
+// Renders one conversion with snprintf, with the argument's own 64-bit value.
+std::string render(const Spec& spec, const FormatArg& arg) {
+  std::string f = "%" + spec.flags + spec.width + spec.precision;
+  char buf[512];
+  auto out = [&](auto value, const char* length) {
+    std::string full = f + length + spec.conversion;
+    int n = std::snprintf(buf, sizeof buf, full.c_str(), value);
+    if (n < 0) return std::string(kBad);
+    if (static_cast<size_t>(n) < sizeof buf) return std::string(buf, static_cast<size_t>(n));
+    std::string big(static_cast<size_t>(n) + 1, '\0');
+    std::snprintf(big.data(), big.size(), full.c_str(), value);
+    big.resize(static_cast<size_t>(n));
+    return big;
+  };
+  auto padded = [&](const std::string& text) {
+    std::string t = text;
+    if (!spec.precision.empty() && spec.conversion == 's') {
+      size_t p = static_cast<size_t>(std::atoi(spec.precision.c_str() + 1));
+      if (t.size() > p) t.resize(p);
+    }
+    size_t w = spec.width.empty() ? 0 : static_cast<size_t>(std::atoi(spec.width.c_str()));
+    if (t.size() >= w) return t;
+    if (spec.flags.find('-') != std::string::npos) return t + std::string(w - t.size(), ' ');
+    return std::string(w - t.size(), ' ') + t;
+  };
+  switch (spec.conversion) {
+    case '@':
+      return padded(arg.text());
+    case 's':
+      if (arg.kind() != FormatArg::Kind::Text && arg.kind() != FormatArg::Kind::Object)
+        return std::string(kBad);
+      return padded(arg.text());
+    case 'd':
+    case 'i':
+      if (arg.kind() == FormatArg::Kind::Signed) return out(static_cast<long long>(arg.asSigned()), "ll");
+      if (arg.kind() == FormatArg::Kind::Unsigned)
+        return out(static_cast<long long>(arg.asUnsigned()), "ll");
+      return std::string(kBad);
+    case 'u':
+    case 'x':
+    case 'X':
+    case 'o':
+      if (arg.kind() == FormatArg::Kind::Unsigned)
+        return out(static_cast<unsigned long long>(arg.asUnsigned()), "ll");
+      if (arg.kind() == FormatArg::Kind::Signed)
+        return out(static_cast<unsigned long long>(arg.asSigned()), "ll");
+      return std::string(kBad);
+    case 'c':
+      if (arg.kind() == FormatArg::Kind::Signed || arg.kind() == FormatArg::Kind::Unsigned)
+        return out(static_cast<int>(arg.asSigned() | static_cast<std::int64_t>(arg.asUnsigned())), "");
+      return std::string(kBad);
+    case 'f':
+    case 'F':
+    case 'e':
+    case 'E':
+    case 'g':
+    case 'G':
+    case 'a':
+    case 'A':
+      if (arg.kind() == FormatArg::Kind::Real) return out(arg.asReal(), "");
+      return std::string(kBad);
+    case 'p':
+      if (arg.kind() == FormatArg::Kind::Pointer) return out(arg.asPointer(), "");
+      return std::string(kBad);
+    default:
+      return std::string(kBad);
+  }
+}
+
+}  // namespace
+
+FormatArg::FormatArg(const std::vector<std::string>& list) : kind_(Kind::Object) {
+  Array a;
+  a.reserve(list.size());
+  for (const auto& s : list) a.emplace_back(s);
+  text_ = Value(std::move(a)).description();
+}
+
+std::string formatList(std::string_view fmt, const std::vector<FormatArg>& args) {
+  std::string out;
+  out.reserve(fmt.size() + 32);
+  size_t next = 0;  // next sequential argument
+  size_t i = 0;
+  while (i < fmt.size()) {
+    char c = fmt[i];
+    if (c != '%') {
+      out += c;
+      ++i;
+      continue;
+    }
+    size_t start = i++;
+    if (i < fmt.size() && fmt[i] == '%') {
+      out += '%';
+      ++i;
+      continue;
+    }
+    // Positional form: digits followed by '$'.
+    std::optional<size_t> position;
+    size_t j = i;
+    while (j < fmt.size() && fmt[j] >= '0' && fmt[j] <= '9') ++j;
+    if (j > i && j < fmt.size() && fmt[j] == '$') {
+      position = static_cast<size_t>(std::stoul(std::string(fmt.substr(i, j - i))));
+      i = j + 1;
+    }
+    Spec spec;
+    while (i < fmt.size() && std::string_view("-+ #0'").find(fmt[i]) != std::string_view::npos)
+      spec.flags += fmt[i++];
+    spec.flags.erase(std::remove(spec.flags.begin(), spec.flags.end(), '\''), spec.flags.end());
+    while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9' && spec.width.size() < 4) spec.width += fmt[i++];
+    if (i < fmt.size() && fmt[i] == '.') {
+      spec.precision += fmt[i++];
+      while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9' && spec.precision.size() < 5)
+        spec.precision += fmt[i++];
+    }
+    while (i < fmt.size() && std::string_view("hlqLjzt").find(fmt[i]) != std::string_view::npos) ++i;
+    if (i >= fmt.size()) {
+      out += fmt.substr(start);
+      break;
+    }
+    spec.conversion = fmt[i++];
+    size_t index = position ? (*position == 0 ? args.size() : *position - 1) : next++;
+    if (index >= args.size()) {
+      out += kBad;
+      continue;
+    }
+    out += render(spec, args[index]);
+  }
+  return out;
+}
+
+}  // namespace platform

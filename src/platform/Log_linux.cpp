@@ -1,0 +1,55 @@
+// The platform log on Linux: standard error, one write per line.
+#include "platform/Log.h"
+
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <string>
+
+namespace platform {
+
+namespace {
+
+std::string processName() {
+  std::ifstream in("/proc/self/comm");
+  std::string name;
+  std::getline(in, name);
+  return name.empty() ? "mac_installer" : name;
+}
+
+}  // namespace
+
+void logLine(std::string_view message) {
+  static const std::string name = processName();
+  struct timeval tv{};
+  gettimeofday(&tv, nullptr);
+  std::tm tm{};
+  localtime_r(&tv.tv_sec, &tm);
+  char stamp[64];
+  size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
+  char prefix[160];
+  std::snprintf(prefix, sizeof prefix, "%.*s.%03ld %s[%ld:%ld] ", static_cast<int>(n), stamp,
+                static_cast<long>(tv.tv_usec / 1000), name.c_str(), static_cast<long>(getpid()),
+                static_cast<long>(syscall(SYS_gettid)));
+  std::string line = prefix;
+  line.append(message);
+  if (line.empty() || line.back() != '\n') line += '\n';
+  const char* p = line.data();
+  size_t left = line.size();
+  while (left > 0) {
+    ssize_t w = ::write(STDERR_FILENO, p, left);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    p += w;
+    left -= static_cast<size_t>(w);
+  }
+}
+
+}  // namespace platform

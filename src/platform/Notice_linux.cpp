@@ -1,0 +1,86 @@
+// Notices on Linux: a standard-error line, and a detached dialog process in a
+// graphical session.
+#include "platform/Notice.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+#include <vector>
+
+#include "platform/Environment.h"
+#include "platform/Log.h"
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+std::mutex handlerMutex;
+NoticeHandler handler;
+
+bool onPath(const std::string& tool) {
+  auto path = getEnvironment("PATH");
+  if (!path) return false;
+  size_t start = 0;
+  while (start <= path->size()) {
+    size_t colon = path->find(':', start);
+    std::string dir = path->substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+    if (!dir.empty() && ::access((dir + "/" + tool).c_str(), X_OK) == 0) return true;
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  return false;
+}
+
+// Starts the dialog in a grandchild so that it outlives this program and
+// leaves no zombie; this waits only for the short-lived middle process.
+void spawnDetached(const std::vector<std::string>& args) {
+  pid_t middle = ::fork();
+  if (middle < 0) return;
+  if (middle == 0) {
+    ::setsid();
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t dialog = 0;
+    posix_spawnp(&dialog, argv[0], nullptr, nullptr, argv.data(), environ);
+    _exit(0);  // no atexit handlers or stream flushes of the parent in this copy
+  }
+  int status = 0;
+  while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+void setNoticeHandlerForTesting(NoticeHandler h) {
+  std::lock_guard<std::mutex> lock(handlerMutex);
+  handler = std::move(h);
+}
+
+void showNotice(const std::optional<std::string>& title, const std::string& message) {
+  logLine(title && !title->empty() ? *title + ": " + message : message);
+  {
+    std::lock_guard<std::mutex> lock(handlerMutex);
+    if (handler) {
+      handler(title, message);
+      return;
+    }
+  }
+  if (!getEnvironment("DISPLAY") && !getEnvironment("WAYLAND_DISPLAY")) return;
+  if (onPath("zenity")) {
+    std::vector<std::string> args = {"zenity", "--error", "--no-markup", "--text=" + message};
+    if (title) args.push_back("--title=" + *title);
+    spawnDetached(args);
+  } else if (onPath("kdialog")) {
+    std::vector<std::string> args = {"kdialog", "--error", message};
+    if (title) args.insert(args.end(), {"--title", *title});
+    spawnDetached(args);
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,31 @@
+// The format language: printf conversions, "%@", positional forms.
+#include "platform/Format.h"
+
+#include <gtest/gtest.h>
+
+using platform::format;
+using platform::Value;
+
+TEST(FormatTest, PrintfConversionsAndDescriptions) {
+  EXPECT_EQ(format("%s [Line %d] app started %d", "main", 12, 3), "main [Line 12] app started 3");
+  EXPECT_EQ(format("%@", std::string("text")), "text");
+  EXPECT_EQ(format("%@", static_cast<const Value*>(nullptr)), "(null)");
+  EXPECT_EQ(format("%@", std::optional<std::string>()), "(null)");
+  EXPECT_EQ(format("%5.1f|%-4d|%%", 2.25, 7), "  2.2|7   |%");
+  EXPECT_EQ(format("%2$@ %1$@", "a", "b"), "b a");
+}
+
+TEST(FormatTest, MismatchedArgumentsAreMarkedNotUndefined) {
+  EXPECT_EQ(format("%d", "text"), "(bad format)");
+  EXPECT_EQ(format("%s %s", "one"), "one (bad format)");
+  EXPECT_EQ(format("%f", 3), "(bad format)");
+}
+
+TEST(FormatTest, CollectionsUseTheDescriptionForm) {
+  std::vector<std::string> list = {"a", "b c"};
+  EXPECT_EQ(format("%@", list), "(\n    a,\n    \"b c\"\n)");
+  platform::Dictionary d;
+  d["key"] = Value("value");
+  d["n"] = Value::integer(5);
+  EXPECT_EQ(Value(d).description(), "{\n    key = value;\n    n = 5;\n}");
+}
