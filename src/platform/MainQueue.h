@@ -1,0 +1,19 @@
+// The main thread's task queue. Any thread may post a task; posting never
+// waits. The main thread drains the queue in its run loop (the GLib main loop
+// when the GTK window is in use). Tasks run in posting order, on the main
+// thread only.
+#pragma once
+
+#include <functional>
+
+namespace platform {
+
+class MainQueue {
+ public:
+  using Task = std::function<void()>;
+  virtual ~MainQueue() = default;
+  // Thread-safe; returns at once.
+  virtual void post(Task task) = 0;
+};
+
+}  // namespace platform

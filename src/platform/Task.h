@@ -1,0 +1,48 @@
+// Child processes: started with an argument vector (never a shell), an
+// optional pipe on the child's standard input, awaited by the thread that
+// started them. A child that cannot be started raises the platform exception
+// "NSInvalidArgumentException" with a reason naming the program and errno.
+// One Task object is used by one thread; signal() may be called from any.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+class Task {
+ public:
+  Task();
+  ~Task();
+  Task(const Task&) = delete;
+  Task& operator=(const Task&) = delete;
+
+  void setLaunchPath(std::string path);
+  void setArguments(std::vector<std::string> arguments);
+  // When set before launch, the child's standard input is a pipe written
+  // through writeToStandardInput()/closeStandardInput().
+  void setStandardInputPipe(bool pipe);
+
+  // Starts the child; throws platform::Exception when it cannot be started.
+  void launch();
+  // Writes all bytes to the child's input pipe; false once the child has
+  // closed its end (EPIPE) or no pipe exists. Never raises SIGPIPE.
+  bool writeToStandardInput(std::string_view bytes);
+  void closeStandardInput();
+  // Sends a signal to the running child; false when it is not running.
+  bool signal(int signalNumber);
+  // Waits for the child (retrying on EINTR).
+  void waitUntilExit();
+  bool isRunning() const;
+  int processIdentifier() const;
+  // The exit status, or the signal number for a child ended by a signal.
+  int terminationStatus() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform
