@@ -13,6 +13,7 @@ TEST(FormatTest, PrintfConversionsAndDescriptions) {
   EXPECT_EQ(format("%@", std::optional<std::string>()), "(null)");
   EXPECT_EQ(format("%5.1f|%-4d|%%", 2.25, 7), "  2.2|7   |%");
   EXPECT_EQ(format("%2$@ %1$@", "a", "b"), "b a");
+  EXPECT_EQ(format("%@ MB, %@%%", 2.5, 40), "2.5 MB, 40%");
 }
 
 TEST(FormatTest, MismatchedArgumentsAreMarkedNotUndefined) {

@@ -45,7 +45,18 @@ std::string render(const Spec& spec, const FormatArg& arg) {
   };
   switch (spec.conversion) {
     case '@':
-      return padded(arg.text());
+      // Numbers and pointers given for "%@" print as their description.
+      switch (arg.kind()) {
+        case FormatArg::Kind::Signed: return padded(std::to_string(arg.asSigned()));
+        case FormatArg::Kind::Unsigned: return padded(std::to_string(arg.asUnsigned()));
+        case FormatArg::Kind::Real: return padded(Value::real(arg.asReal()).description());
+        case FormatArg::Kind::Pointer: {
+          char p[32];
+          std::snprintf(p, sizeof p, "%p", arg.asPointer());
+          return padded(p);
+        }
+        default: return padded(arg.text());
+      }
     case 's':
       if (arg.kind() != FormatArg::Kind::Text && arg.kind() != FormatArg::Kind::Object)
         return std::string(kBad);
