@@ -58,7 +58,9 @@ size_t readAt(int fd, void* buf, size_t size, off_t offset) {
 }  // namespace
 
 std::optional<std::vector<std::int32_t>> readExecutableArchitectures(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a named pipe in the executable's place cannot hang
+  // the caller in open; it is then refused as not a regular file.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
   struct Closer {
     int fd;

@@ -101,12 +101,6 @@ std::int32_t Launcher::launch() {
   throw platform::Exception("JavaLaunchError", "Could not load JRE.");
 }
 
-// Candidate checks ------------------------------------------------------------------
-
-std::optional<std::string> Launcher::getJavaMinVersion() {
-  return platform::Bundle::mainBundle()->infoDictionary().getString(kMinVersionKey);
-}
-
 // Argument-file intake ----------------------------------------------------------------
 
 Launcher& Launcher::load(const char* programPath, const char* argumentFilePath) {

@@ -105,26 +105,38 @@ class Launcher {
   std::optional<std::string> resolveArtifactPath(const std::optional<std::string>& path);
 
   // Version strings -----------------------------------------------------------
+  // Pure functions of their arguments; they touch no state of the object.
+  // Class of a token by its first character: 0 digit, 1 other, 2 separator.
   int typeOfCharacter(std::string_view text);
+  // The token list: runs of digits, runs of other characters, single separators.
   std::vector<std::string> splitVersionString(std::string_view version);
+  // Token order of two version texts: -1, 0 or +1.
   int compareVersion(std::string_view version, std::string_view toVersion);
   std::string removeJrePrefix(std::string_view name);
   bool isBetaVersion(const std::optional<std::string>& version);
+  // The version list: the components of a text cut at ".", "_", "-" and "+".
+  static std::vector<std::string> versionList(std::string_view version);
+  // Whether a version list satisfies a minimum (max false) or maximum (max
+  // true) constraint; an absent or empty constraint is always satisfied.
   static bool compareVersion(const std::optional<std::string>& constraint,
                              const std::vector<std::string>& versionList, bool max);
 
   // Candidate checks ------------------------------------------------------------
-  std::optional<std::string> checkJavaVersion(const std::optional<std::string>& minVersion,
-                                              const std::optional<std::string>& maxVersion,
-                                              bool allowBeta, bool plugin,
-                                              const std::optional<std::string>& requiredVmPrefix);
-  std::optional<std::string> checkBundleVersion(const std::optional<std::string>& minVersion,
-                                                const std::optional<std::string>& maxVersion,
-                                                bool allowBeta, bool plugin,
-                                                const std::optional<std::string>& bundleVersion,
-                                                const std::optional<std::string>& evarVersion,
-                                                const std::optional<std::string>& infoString);
+  // Judge the runtime in javaBundle. The result is its launch version, null
+  // when it is refused; the text stays valid until the process ends, so it can
+  // be stored in launchJavaVersion as it is. On acceptance, and only then,
+  // javaVersion and javaMajorVersion are set.
+  const char* checkJavaVersion(const std::optional<std::string>& minVersion,
+                               const std::optional<std::string>& maxVersion, bool allowBeta,
+                               bool plugin, const std::optional<std::string>& requiredVmPrefix);
+  const char* checkBundleVersion(const std::optional<std::string>& minVersion,
+                                 const std::optional<std::string>& maxVersion, bool allowBeta,
+                                 bool plugin, const std::optional<std::string>& bundleVersion,
+                                 const std::optional<std::string>& evarVersion,
+                                 const std::optional<std::string>& infoString);
+  // True when the bundle's executable holds platform::kRequiredCpuType.
   bool checkArchitecture(const platform::Bundle& bundle);
+  // "qvr.minVersion" of the application's dictionary; absent when not set.
   static std::optional<std::string> getJavaMinVersion();
 
   // Runtime search ----------------------------------------------------------------
