@@ -340,9 +340,9 @@ const char* Launcher::checkJavaVersion(const std::optional<std::string>& minVers
                                        const std::optional<std::string>& maxVersion, bool allowBeta,
                                        bool plugin,
                                        const std::optional<std::string>& requiredVmPrefix) {
+  const std::optional<std::string> none;
   if (!javaBundle)
-    return checkBundleVersion(minVersion, maxVersion, allowBeta, plugin, std::nullopt, std::nullopt,
-                              std::nullopt);
+    return checkBundleVersion(minVersion, maxVersion, allowBeta, plugin, none, none, none);
   const platform::Bundle& bundle = *javaBundle;
   bool wellFormed = true;
 
