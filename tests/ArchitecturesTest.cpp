@@ -17,7 +17,9 @@ using Types = std::vector<std::int32_t>;
 
 class ArchitecturesTest : public ::testing::Test {
  protected:
-  std::optional<Types> read(const Bytes& bytes) { return readExecutableArchitectures(dir.write("exe", bytes)); }
+  std::optional<Types> read(const Bytes& bytes) {
+    return readExecutableArchitectures(dir.write("exe", bytes));
+  }
   TemporaryDirectory dir;
 };
 
