@@ -1,6 +1,7 @@
 // The check of one runtime candidate: identifier prefix, architectures,
 // version bounds, pre-release markers, launch and major versions.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -371,6 +372,15 @@ TEST_F(CandidateCheckTest, RuntimeHomeReadsItsReleaseFile) {
       EXPECT_EQ(*launcher.javaVersion, *version);
     }
   }
+}
+
+TEST_F(CandidateCheckTest, RuntimeHomeWithPipeForReleaseIsRefusedWithoutBlocking) {
+  std::filesystem::create_directories(dir / "home/bin");
+  ASSERT_EQ(::mkfifo((dir / "home/release").c_str(), 0600), 0);
+  dir.write("home/bin/java", elf(kRequiredElf));
+  launcher.javaBundle = platform::Bundle::open(dir / "home");
+  ASSERT_TRUE(launcher.javaBundle);
+  EXPECT_EQ(check(), nullptr);
 }
 
 TEST_F(CandidateCheckTest, InstalledRuntimesPassTheCheck) {

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 
 #include "platform/Environment.h"
 #include "platform/FileManager.h"
@@ -24,10 +26,23 @@ std::string trimTrailingSlashes(std::string p) {
   return p;
 }
 
-// JAVA_VERSION="17.0.15" from a JDK's release file.
+// JAVA_VERSION="17.0.15" from a JDK's release file. Only a regular file is
+// read (a named pipe would block the search) and only its start: a real
+// release file is a few hundred bytes.
 std::optional<std::string> releaseJavaVersion(const std::string& releaseFile) {
-  std::ifstream in(releaseFile);
-  if (!in) return std::nullopt;
+  constexpr std::streamsize kMaxReleaseSize = 64 * 1024;
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(releaseFile, error)) return std::nullopt;
+  std::ifstream file(releaseFile, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::string head;
+  char chunk[4096];
+  while (static_cast<std::streamsize>(head.size()) < kMaxReleaseSize) {
+    file.read(chunk, sizeof chunk);
+    if (file.gcount() <= 0) break;
+    head.append(chunk, static_cast<size_t>(file.gcount()));
+  }
+  std::istringstream in(head);
   std::string line;
   while (std::getline(in, line)) {
     if (line.rfind("JAVA_VERSION=", 0) != 0) continue;
