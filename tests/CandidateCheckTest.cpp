@@ -78,16 +78,15 @@ struct ResultRow {
 
 TEST_F(CandidateCheckTest, ResultsForTypicalBundleVersions) {
   const ResultRow rows[] = {
-      {"1.8.0_402", false, "1.8.0", 8},     {"11.0.2+9", false, "11.0.2", 11},
-      {"17.0.2", false, "17.0.2", 17},      {"21-ea", false, "21-ea", 21},
-      {"1.8.401.10", true, "1.8.401.10", 8}, {"1.8.0.401", true, "1.8.0.401", 8},
+      {"1.8.0_402", false, "1.8.0", 8},       {"11.0.2+9", false, "11.0.2", 11},
+      {"17.0.2", false, "17.0.2", 17},        {"21-ea", false, "21-ea", 21},
+      {"1.8.401.10", true, "1.8.401.10", 8},  {"1.8.0.401", true, "1.8.0.401", 8},
       {"1.8.401.10", false, "1.8.401.10", 8}, {"1", false, "1", 1},
   };
   for (const ResultRow& row : rows) {
     Launcher fresh;
     const char* launch = fresh.checkBundleVersion(std::nullopt, std::nullopt, true, row.plugin,
-                                                  std::string(row.bundleVersion), std::nullopt,
-                                                  std::nullopt);
+                                                  std::string(row.bundleVersion), std::nullopt, std::nullopt);
     ASSERT_NE(launch, nullptr) << row.bundleVersion;
     EXPECT_STREQ(launch, row.launchVersion) << row.bundleVersion;
     EXPECT_EQ(fresh.javaVersion, row.bundleVersion);
@@ -104,17 +103,18 @@ TEST_F(CandidateCheckTest, PluginRewriteDecidesTheBounds) {
   };
   EXPECT_TRUE(bounded(true, "1.8.401.10"));
   EXPECT_FALSE(bounded(false, "1.8.401.10"));
+  EXPECT_TRUE(bounded(true, "1.8.0.401"));    // a third component 0 is left alone
   EXPECT_FALSE(bounded(true, "2.8.401.10"));  // only a 1.x version is rewritten
   EXPECT_FALSE(bounded(true, "1.8.401"));     // only four components are rewritten
 }
 
 TEST_F(CandidateCheckTest, MajorVersionSaturatesAtThirtyTwoBits) {
-  ASSERT_NE(launcher.checkBundleVersion(std::nullopt, std::nullopt, true, false,
-                                        std::string("99999999999.0"), std::nullopt, std::nullopt),
+  ASSERT_NE(launcher.checkBundleVersion(std::nullopt, std::nullopt, true, false, std::string("99999999999.0"),
+                                        std::nullopt, std::nullopt),
             nullptr);
   EXPECT_EQ(launcher.javaMajorVersion, 2147483647);
-  ASSERT_NE(launcher.checkBundleVersion(std::nullopt, std::nullopt, true, false,
-                                        std::string("1.ea"), std::nullopt, std::nullopt),
+  ASSERT_NE(launcher.checkBundleVersion(std::nullopt, std::nullopt, true, false, std::string("1.ea"),
+                                        std::nullopt, std::nullopt),
             nullptr);
   EXPECT_EQ(launcher.javaMajorVersion, 0);
 }
@@ -200,10 +200,15 @@ TEST_F(CandidateCheckTest, ArchitectureOfTheExecutable) {
   };
   int i = 0;
   for (const auto& [bytes, passes] : executables) {
-    use(executing(bytes), "jdk" + std::to_string(i++) + ".bundle");
-    EXPECT_EQ(launcher.checkArchitecture(*launcher.javaBundle), passes) << i - 1;
-    // The other architecture is refused whatever its version.
-    EXPECT_EQ(check() != nullptr, passes) << i - 1;
+    use(executing(bytes), "jdk" + std::to_string(++i));
+    EXPECT_EQ(launcher.checkArchitecture(*launcher.javaBundle), passes) << i;
+    // A refused architecture is refused whatever the version.
+    for (const char* version : {"1.8.0_402", "17.0.2", "21-ea"}) {
+      Runtime runtime = executing(bytes);
+      runtime.version = version;
+      use(runtime, "jdk" + std::to_string(i) + "-" + version);
+      EXPECT_EQ(check(std::nullopt, std::nullopt, true) != nullptr, passes) << i << " " << version;
+    }
   }
 }
 
@@ -266,12 +271,12 @@ TEST_F(CandidateCheckTest, LaunchVersionOutlivesTheLauncher) {
   const char* launch = nullptr;
   {
     Launcher other;
-    launch = other.checkBundleVersion(std::nullopt, std::nullopt, true, false,
-                                      std::string("21.0.1+12"), std::nullopt, std::nullopt);
+    launch = other.checkBundleVersion(std::nullopt, std::nullopt, true, false, std::string("21.0.1+12"),
+                                      std::nullopt, std::nullopt);
   }
   for (int i = 0; i < 100; ++i)
-    launcher.checkBundleVersion(std::nullopt, std::nullopt, true, false,
-                                "1." + std::to_string(i), std::nullopt, std::nullopt);
+    launcher.checkBundleVersion(std::nullopt, std::nullopt, true, false, "1." + std::to_string(i),
+                                std::nullopt, std::nullopt);
   ASSERT_NE(launch, nullptr);
   EXPECT_STREQ(launch, "21.0.1");
 }
@@ -333,7 +338,7 @@ TEST_F(CandidateCheckLogTest, RefusalsLogTheirReason) {
   EXPECT_NE(log.find("] check returned (null)\n"), std::string::npos) << log;
 }
 
-TEST_F(CandidateCheckLogTest, MissingArchitectureListLogsNull) {
+TEST_F(CandidateCheckLogTest, MissingArchitectureListLogsNullAndStops) {
   use({});
   std::filesystem::remove(dir / "jdk.bundle/Contents/MacOS/libjli.dylib");
   EXPECT_EQ(check(), nullptr);
@@ -389,7 +394,8 @@ TEST_F(CandidateCheckTest, InstalledRuntimesPassTheCheck) {
     EXPECT_EQ(launcher.javaMajorVersion, major) << version;
     ++checked;
   }
-  if (checked == 0) GTEST_SKIP() << "no JDK with a release file under " << platform::kVirtualMachinesDirectory;
+  if (checked == 0)
+    GTEST_SKIP() << "no JDK with a release file under " << platform::kVirtualMachinesDirectory;
 }
 
 TEST_F(CandidateCheckTest, MinimumVersionOfTheApplication) {

@@ -63,10 +63,12 @@ inline Bytes fat(std::initializer_list<std::int32_t> cpuTypes, bool fat64 = fals
 
 // The first 64 bytes of an ELF file with the given e_machine.
 inline Bytes elf(std::uint16_t machine, bool bigEndian = false) {
-  Bytes out = "\x7f" "ELF";
-  out.push_back(2);                     // 64-bit
-  out.push_back(bigEndian ? 2 : 1);     // byte order
-  out.push_back(1);                     // version
+  Bytes out =
+      "\x7f"
+      "ELF";
+  out.push_back(2);                  // 64-bit
+  out.push_back(bigEndian ? 2 : 1);  // byte order
+  out.push_back(1);                  // version
   out.append(9, '\0');
   auto put16 = [&](std::uint16_t v) {
     if (bigEndian) {

@@ -19,13 +19,26 @@ struct OrderRow {
 // Every row is also checked with its arguments swapped: the order must be
 // antisymmetric.
 const OrderRow kOrderRows[] = {
-    {"1.8.0_151", "1.8.0_92", 1},  {"1.10", "1.9", 1},           {"9", "10", -1},
-    {"010", "10", 0},              {"11.0.2", "11", 1},           {"11", "11.0", -1},
-    {"17-ea", "17", 1},            {"17ea", "17", -1},            {"17-ea", "17.0", -1},
-    {"17.0.1", "17-0-1", 0},       {"1.8.0_402", "1.8.0-402", 0}, {"1.8.0_202", "17.0.2", -1},
-    {"zulu-17", "17", -1},         {"17.0.2", "17..0.2", 1},      {"11.0.2+9", "11.0.2", -1},
-    {"11.0.2+9", "11.0.2+10", -1}, {"A", "a", -1},                {"", "", 0},
-    {"", "1", -1},                 {"", "ea", 1},
+    {"1.8.0_151", "1.8.0_92", 1},
+    {"1.10", "1.9", 1},
+    {"9", "10", -1},
+    {"010", "10", 0},
+    {"11.0.2", "11", 1},
+    {"11", "11.0", -1},
+    {"17-ea", "17", 1},
+    {"17ea", "17", -1},
+    {"17-ea", "17.0", -1},
+    {"17.0.1", "17-0-1", 0},
+    {"1.8.0_402", "1.8.0-402", 0},
+    {"1.8.0_202", "17.0.2", -1},
+    {"zulu-17", "17", -1},
+    {"17.0.2", "17..0.2", 1},
+    {"11.0.2+9", "11.0.2", -1},
+    {"11.0.2+9", "11.0.2+10", -1},
+    {"A", "a", -1},
+    {"", "", 0},
+    {"", "1", -1},
+    {"", "ea", 1},
 };
 
 TEST(LauncherVersionsTest, OrderOfVersionStrings) {
@@ -68,8 +81,7 @@ TEST(LauncherVersionsTest, ConstraintTest) {
   for (const ConstraintRow& row : kConstraintRows) {
     EXPECT_EQ(Launcher::compareVersion(row.constraint, Launcher::versionList(row.candidate), row.max),
               row.result)
-        << (row.constraint ? *row.constraint : "(absent)") << (row.max ? " max " : " min ")
-        << row.candidate;
+        << (row.constraint ? *row.constraint : "(absent)") << (row.max ? " max " : " min ") << row.candidate;
   }
 }
 
@@ -106,11 +118,16 @@ TEST(LauncherVersionsTest, PreReleaseMarkers) {
 TEST(LauncherVersionsTest, PrefixStripping) {
   Launcher launcher;
   const std::pair<const char*, const char*> rows[] = {
-      {"openjdk-17.0.2.jdk", "17.0.2.jdk"}, {"openjdk17.jdk", "17.jdk"},
-      {"jdk-21.jdk", "21.jdk"},             {"jdk1.8.0_202.jdk", "1.8.0_202.jdk"},
-      {"jre-1.8.jre", "1.8.jre"},           {"openjdk-jdk-11", "11"},
-      {"jdk", ""},                          {"adoptopenjdk-11.jdk", "adoptopenjdk-11.jdk"},
-      {"zulu-17.jdk", "zulu-17.jdk"},       {"temurin-17.jdk", "temurin-17.jdk"},
+      {"openjdk-17.0.2.jdk", "17.0.2.jdk"},
+      {"openjdk17.jdk", "17.jdk"},
+      {"jdk-21.jdk", "21.jdk"},
+      {"jdk1.8.0_202.jdk", "1.8.0_202.jdk"},
+      {"jre-1.8.jre", "1.8.jre"},
+      {"openjdk-jdk-11", "11"},
+      {"jdk", ""},
+      {"adoptopenjdk-11.jdk", "adoptopenjdk-11.jdk"},
+      {"zulu-17.jdk", "zulu-17.jdk"},
+      {"temurin-17.jdk", "temurin-17.jdk"},
       {"JDK-17", "JDK-17"},
   };
   for (const auto& [name, stripped] : rows) EXPECT_EQ(launcher.removeJrePrefix(name), stripped) << name;
@@ -146,15 +163,15 @@ TEST(LauncherVersionsTest, AsciiCharacterClasses) {
 
 TEST(LauncherVersionsTest, NonAsciiCharacterClasses) {
   Launcher launcher;
-  EXPECT_EQ(launcher.typeOfCharacter("\u0663"), 0);      // Arabic-Indic digit three (Nd)
-  EXPECT_EQ(launcher.typeOfCharacter("\u00a0"), 2);      // no-break space (Zs)
-  EXPECT_EQ(launcher.typeOfCharacter("\u2028"), 2);      // line separator (Zl)
-  EXPECT_EQ(launcher.typeOfCharacter("\u0085"), 2);      // next line
-  EXPECT_EQ(launcher.typeOfCharacter("\u2014"), 2);      // em dash (Pd)
-  EXPECT_EQ(launcher.typeOfCharacter("\u00bf"), 2);      // inverted question mark (Po)
-  EXPECT_EQ(launcher.typeOfCharacter("\u00e9"), 1);      // letter
-  EXPECT_EQ(launcher.typeOfCharacter("\u20ac"), 1);      // euro sign (Sc)
-  EXPECT_EQ(launcher.typeOfCharacter("\u0080"), 1);      // control other than white space
+  EXPECT_EQ(launcher.typeOfCharacter("\u0663"), 0);  // Arabic-Indic digit three (Nd)
+  EXPECT_EQ(launcher.typeOfCharacter("\u00a0"), 2);  // no-break space (Zs)
+  EXPECT_EQ(launcher.typeOfCharacter("\u2028"), 2);  // line separator (Zl)
+  EXPECT_EQ(launcher.typeOfCharacter("\u0085"), 2);  // next line
+  EXPECT_EQ(launcher.typeOfCharacter("\u2014"), 2);  // em dash (Pd)
+  EXPECT_EQ(launcher.typeOfCharacter("\u00bf"), 2);  // inverted question mark (Po)
+  EXPECT_EQ(launcher.typeOfCharacter("\u00e9"), 1);  // letter
+  EXPECT_EQ(launcher.typeOfCharacter("\u20ac"), 1);  // euro sign (Sc)
+  EXPECT_EQ(launcher.typeOfCharacter("\u0080"), 1);  // control other than white space
   // Beyond U+FFFF a character is a surrogate pair, so never a digit.
   EXPECT_EQ(launcher.typeOfCharacter("\U0001D7CE"), 1);  // mathematical bold digit zero
   EXPECT_EQ(launcher.typeOfCharacter("\xff"), 1);        // a byte that is no UTF-8

@@ -47,8 +47,7 @@ Character characterAt(std::string_view text, std::size_t at) {
 
 constexpr bool isAsciiSeparator(unsigned char c) {
   if (c >= 0x09 && c <= 0x0D) return true;
-  return std::string_view(" !\"#%&'()*,-./:;?@[\\]_{}").find(static_cast<char>(c)) !=
-         std::string_view::npos;
+  return std::string_view(" !\"#%&'()*,-./:;?@[\\]_{}").find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 int classOfCodePoint(std::int32_t cp) {
@@ -205,8 +204,8 @@ std::int64_t componentValue(std::string_view component) {
 }
 
 std::int32_t saturate32(std::int64_t value) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-      value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
+                                                            std::numeric_limits<std::int32_t>::max()));
 }
 
 // Launch versions ---------------------------------------------------------------------
@@ -264,10 +263,8 @@ std::string Launcher::removeJrePrefix(std::string_view name) {
   };
   drop("openjdk-");
   drop("openjdk");
-  if (name.starts_with("jdk-") || name.starts_with("jre-"))
-    name.remove_prefix(4);
-  if (name.starts_with("jdk") || name.starts_with("jre"))
-    name.remove_prefix(3);
+  if (name.starts_with("jdk-") || name.starts_with("jre-")) name.remove_prefix(4);
+  if (name.starts_with("jdk") || name.starts_with("jre")) name.remove_prefix(3);
   return std::string(name);
 }
 
@@ -338,11 +335,9 @@ std::optional<std::string> textValue(const platform::Value* value, bool& wellFor
 
 const char* Launcher::checkJavaVersion(const std::optional<std::string>& minVersion,
                                        const std::optional<std::string>& maxVersion, bool allowBeta,
-                                       bool plugin,
-                                       const std::optional<std::string>& requiredVmPrefix) {
+                                       bool plugin, const std::optional<std::string>& requiredVmPrefix) {
   const std::optional<std::string> none;
-  if (!javaBundle)
-    return checkBundleVersion(minVersion, maxVersion, allowBeta, plugin, none, none, none);
+  if (!javaBundle) return checkBundleVersion(minVersion, maxVersion, allowBeta, plugin, none, none, none);
   const platform::Bundle& bundle = *javaBundle;
   bool wellFormed = true;
 
@@ -351,8 +346,7 @@ const char* Launcher::checkJavaVersion(const std::optional<std::string>& minVers
     std::optional<std::string> identifier =
         textValue(bundle.objectForInfoDictionaryKey(kBundleIdentifierKey), wellFormed);
     if (identifier) {
-      _DLog("%s [Line %d] identifier %@ %@", __PRETTY_FUNCTION__, __LINE__, identifier,
-            requiredVmPrefix);
+      _DLog("%s [Line %d] identifier %@ %@", __PRETTY_FUNCTION__, __LINE__, identifier, requiredVmPrefix);
       if (!identifier->starts_with(*requiredVmPrefix)) return nullptr;
     }
   }
@@ -371,8 +365,7 @@ const char* Launcher::checkJavaVersion(const std::optional<std::string>& minVers
   if (!checkArchitecture(bundle)) return nullptr;
   if (!wellFormed) {
     // A dictionary whose version values are not texts cannot be judged.
-    _DLog("%s [Line %d] version values are not texts %@", __PRETTY_FUNCTION__, __LINE__,
-          bundle.bundlePath());
+    _DLog("%s [Line %d] version values are not texts %@", __PRETTY_FUNCTION__, __LINE__, bundle.bundlePath());
     bundleVersion.reset();
   }
   return checkBundleVersion(minVersion, maxVersion, allowBeta, plugin, bundleVersion, evarVersion,
@@ -380,9 +373,8 @@ const char* Launcher::checkJavaVersion(const std::optional<std::string>& minVers
 }
 
 const char* Launcher::checkBundleVersion(const std::optional<std::string>& minVersion,
-                                         const std::optional<std::string>& maxVersion,
-                                         bool allowBeta, bool plugin,
-                                         const std::optional<std::string>& bundleVersion,
+                                         const std::optional<std::string>& maxVersion, bool allowBeta,
+                                         bool plugin, const std::optional<std::string>& bundleVersion,
                                          const std::optional<std::string>& evarVersion,
                                          const std::optional<std::string>& infoString) {
   const char* launchVersion = nullptr;
@@ -395,12 +387,11 @@ const char* Launcher::checkBundleVersion(const std::optional<std::string>& minVe
       // The browser plug-in numbers its runtime 1.8.401.10 for 1.8.0_401.
       if (plugin && list.size() == 4 && list[0] == "1" && list[2] != "0")
         list = {list[0], list[1], "0", list[2]};
-      _DLog("%s [Line %d] comparing3 %@ %@ %@ %@", __PRETTY_FUNCTION__, __LINE__, bundleVersion,
-            list, minVersion, maxVersion);
+      _DLog("%s [Line %d] comparing3 %@ %@ %@ %@", __PRETTY_FUNCTION__, __LINE__, bundleVersion, list,
+            minVersion, maxVersion);
       bool minOk = compareVersion(minVersion, list, false);
       bool maxOk = compareVersion(maxVersion, list, true);
-      _DLog("%s [Line %d] comparing4 %d %d", __PRETTY_FUNCTION__, __LINE__, minOk ? 1 : 0,
-            maxOk ? 1 : 0);
+      _DLog("%s [Line %d] comparing4 %d %d", __PRETTY_FUNCTION__, __LINE__, minOk ? 1 : 0, maxOk ? 1 : 0);
       if (minOk && maxOk) {
         std::int32_t major = saturate32(componentValue(list[0]));
         if (major == 1) major = list.size() > 1 ? saturate32(componentValue(list[1])) : 1;
