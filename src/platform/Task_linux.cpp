@@ -1,0 +1,215 @@
+// Child processes on Linux: posix_spawn with an optional pipe on standard input.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "platform/Exception.h"
+#include "platform/Format.h"
+#include "platform/Task.h"
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kInvalidArgument = "NSInvalidArgumentException";
+
+// Closes a descriptor once; close() is not retried on EINTR because Linux
+// releases the descriptor even when it reports EINTR.
+void closeDescriptor(int& fd) {
+  if (fd >= 0) {
+    ::close(fd);
+    fd = -1;
+  }
+}
+
+// Owns the spawn attribute and file-action objects for one launch.
+struct SpawnSetup {
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_t actions;
+  SpawnSetup() {
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_init(&actions);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+};
+
+// The parent may ignore or block signals around its children (the front end
+// ignores SIGINT and SIGQUIT while Java runs); ignored dispositions and the
+// signal mask survive exec, so the child gets the defaults back.
+void resetChildSignals(posix_spawnattr_t* attributes) {
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int s : {SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGHUP, SIGCHLD, SIGUSR1, SIGUSR2}) sigaddset(&defaults, s);
+  posix_spawnattr_setsigdefault(attributes, &defaults);
+  sigset_t empty;
+  sigemptyset(&empty);
+  posix_spawnattr_setsigmask(attributes, &empty);
+  posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+}
+
+// Writes with SIGPIPE blocked in this thread, and discards a SIGPIPE the
+// write raised, so a child that closed its input never kills the caller even
+// when the process has not ignored SIGPIPE.
+ssize_t writeWithoutSigpipe(int fd, const char* data, size_t size) {
+  sigset_t pipeSet, previous;
+  sigemptyset(&pipeSet);
+  sigaddset(&pipeSet, SIGPIPE);
+  sigset_t pendingBefore;
+  sigpending(&pendingBefore);
+  bool wasPending = sigismember(&pendingBefore, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSet, &previous);
+  ssize_t written;
+  do {
+    written = ::write(fd, data, size);
+  } while (written < 0 && errno == EINTR);
+  int savedErrno = errno;
+  if (written < 0 && savedErrno == EPIPE && !wasPending) {
+    timespec zero = {0, 0};
+    while (sigtimedwait(&pipeSet, nullptr, &zero) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = savedErrno;
+  return written;
+}
+
+}  // namespace
+
+struct Task::Impl {
+  std::string launchPath;
+  std::vector<std::string> arguments;
+  bool wantsPipe = false;
+  int inputWriteFd = -1;
+  // Guards pid/reaped so signal() from another thread never hits a reused pid.
+  mutable std::mutex stateMutex;
+  pid_t pid = -1;
+  bool reaped = false;
+  int status = 0;
+};
+
+Task::Task() : impl_(std::make_unique<Impl>()) {}
+
+// A child still running is left to run on: waiting here could hang the
+// caller, and the child's input pipe is closed so it sees end of input.
+Task::~Task() { closeDescriptor(impl_->inputWriteFd); }
+
+void Task::setLaunchPath(std::string path) { impl_->launchPath = std::move(path); }
+void Task::setArguments(std::vector<std::string> arguments) { impl_->arguments = std::move(arguments); }
+void Task::setStandardInputPipe(bool pipe) { impl_->wantsPipe = pipe; }
+
+void Task::launch() {
+  if (impl_->pid > 0) throw Exception(kInvalidArgument, format("task already launched: %@", impl_->launchPath));
+  if (impl_->launchPath.empty()) throw Exception(kInvalidArgument, "launch path not set");
+
+  int pipeFds[2] = {-1, -1};
+  if (impl_->wantsPipe && ::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    throw Exception(kInvalidArgument, format("pipe(): %@", std::strerror(errno)));
+  }
+  SpawnSetup setup;
+  resetChildSignals(&setup.attributes);
+  if (impl_->wantsPipe) {
+    // dup2 clears close-on-exec on descriptor 0; both pipe ends close at exec.
+    posix_spawn_file_actions_adddup2(&setup.actions, pipeFds[0], STDIN_FILENO);
+  }
+
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(impl_->launchPath.c_str()));
+  for (auto& a : impl_->arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, impl_->launchPath.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
+  closeDescriptor(pipeFds[0]);
+  if (rc != 0) {
+    closeDescriptor(pipeFds[1]);
+    throw Exception(kInvalidArgument,
+                    format("launch path not accessible: posix_spawn(%@): %@", impl_->launchPath, std::strerror(rc)));
+  }
+  std::lock_guard<std::mutex> guard(impl_->stateMutex);
+  impl_->pid = pid;
+  impl_->inputWriteFd = pipeFds[1];
+}
+
+bool Task::writeToStandardInput(std::string_view bytes) {
+  while (!bytes.empty()) {
+    if (impl_->inputWriteFd < 0) return false;
+    ssize_t n = writeWithoutSigpipe(impl_->inputWriteFd, bytes.data(), bytes.size());
+    if (n < 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return impl_->inputWriteFd >= 0;
+}
+
+void Task::closeStandardInput() { closeDescriptor(impl_->inputWriteFd); }
+
+bool Task::signal(int signalNumber) {
+  std::lock_guard<std::mutex> guard(impl_->stateMutex);
+  if (impl_->pid <= 0 || impl_->reaped) return false;
+  return ::kill(impl_->pid, signalNumber) == 0;
+}
+
+void Task::waitUntilExit() {
+  pid_t pid;
+  {
+    std::lock_guard<std::mutex> guard(impl_->stateMutex);
+    if (impl_->pid <= 0 || impl_->reaped) return;
+    pid = impl_->pid;
+  }
+  // Wait without reaping first, so the pid stays ours while signal() may
+  // still be called; reap under the lock.
+  siginfo_t info;
+  while (true) {
+    std::memset(&info, 0, sizeof info);
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) == 0) break;
+    if (errno != EINTR) break;
+  }
+  std::lock_guard<std::mutex> guard(impl_->stateMutex);
+  int raw = 0;
+  pid_t r;
+  do {
+    r = ::waitpid(pid, &raw, 0);
+  } while (r < 0 && errno == EINTR);
+  impl_->reaped = true;
+  if (r == pid) {
+    if (WIFEXITED(raw)) impl_->status = WEXITSTATUS(raw);
+    else if (WIFSIGNALED(raw)) impl_->status = WTERMSIG(raw);
+  } else {
+    impl_->status = 1;
+  }
+}
+
+bool Task::isRunning() const {
+  std::lock_guard<std::mutex> guard(impl_->stateMutex);
+  if (impl_->pid <= 0 || impl_->reaped) return false;
+  siginfo_t info;
+  std::memset(&info, 0, sizeof info);
+  if (::waitid(P_PID, static_cast<id_t>(impl_->pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return false;
+  return info.si_pid == 0;
+}
+
+int Task::processIdentifier() const {
+  std::lock_guard<std::mutex> guard(impl_->stateMutex);
+  return impl_->pid;
+}
+
+int Task::terminationStatus() const {
+  std::lock_guard<std::mutex> guard(impl_->stateMutex);
+  return impl_->status;
+}
+
+}  // namespace platform
