@@ -1,0 +1,119 @@
+// The plain main loop and the window backends without a toolkit.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Bundle.h"
+#include "platform/RunLoop.h"
+#include "platform/Window.h"
+
+namespace {
+
+TEST(RunLoopTest, RunsTasksFromAnyThreadInPostingOrder) {
+  platform::RunLoop loop;
+  std::vector<int> seen;
+  std::thread poster([&] {
+    for (int i = 0; i < 1000; ++i) loop.post([&seen, i] { seen.push_back(i); });
+  });
+  poster.join();
+  loop.post([&] { loop.post([&] { seen.push_back(-1); }); });  // a task posting a task
+  EXPECT_EQ(loop.runPending(), 1002);
+  ASSERT_EQ(seen.size(), 1001u);
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(seen[static_cast<size_t>(i)], i);
+  EXPECT_EQ(seen.back(), -1);
+  EXPECT_EQ(loop.runPending(), 0);
+}
+
+// Reads everything written to the text line's descriptor so far.
+class TextLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(::pipe(fds_), 0);
+    ::fcntl(fds_[0], F_SETFL, O_NONBLOCK);
+    system_ = platform::makeTextWindowSystem(fds_[1]);
+    bundle_ = platform::Bundle::open("/");
+    outlets_ = system_->loadWindow(*bundle_, [] {});
+  }
+  void TearDown() override {
+    ::close(fds_[0]);
+    ::close(fds_[1]);
+  }
+  std::string output() {
+    std::string all;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fds_[0], buffer, sizeof buffer)) > 0) all.append(buffer, static_cast<size_t>(n));
+    return all;
+  }
+  int fds_[2] = {-1, -1};
+  std::unique_ptr<platform::WindowSystem> system_;
+  std::shared_ptr<platform::Bundle> bundle_;
+  platform::WindowOutlets outlets_;
+};
+
+TEST_F(TextLineTest, DrawsLabelBarPercentageAndProgressTextInPlace) {
+  system_->showWindow();
+  outlets_.label->setStringValue("Preparing");
+  outlets_.progressBar->setDoubleValue(50);
+  outlets_.progressLabel->setStringValue("5.0 MB of 10.0 MB");
+  usleep(120000);
+  outlets_.progressLabel->setStringValue("5.0 MB of 10.0 MB");  // past the interval: drawn now
+  std::string text = output();
+  ASSERT_FALSE(text.empty());
+  std::string last = text.substr(text.rfind('\r'));
+  EXPECT_EQ(last, "\rPreparing [###############               ]  50% 5.0 MB of 10.0 MB\x1b[K");
+  EXPECT_EQ(text.find('\n'), std::string::npos);
+
+  outlets_.window->close();
+  EXPECT_EQ(output().back(), '\n');
+  outlets_.label->setStringValue("after close");
+  usleep(120000);
+  outlets_.label->setStringValue("after close");
+  EXPECT_EQ(output(), "");
+}
+
+TEST_F(TextLineTest, RedrawsAtMostTenTimesASecond) {
+  system_->showWindow();
+  for (int i = 0; i <= 100; ++i) outlets_.progressBar->setDoubleValue(i);
+  std::string text = output();
+  size_t draws = 0;
+  for (char c : text) draws += c == '\r';
+  EXPECT_LE(draws, 2u);
+  // The last value reaches the screen when the window closes.
+  outlets_.window->close();
+  text = output();
+  EXPECT_NE(text.find("100%"), std::string::npos) << text;
+}
+
+TEST_F(TextLineTest, WindowClosedBeforeShowingPrintsNothing) {
+  outlets_.window->close();
+  system_->showWindow();
+  outlets_.label->setStringValue("hidden");
+  outlets_.progressBar->setDoubleValue(30);
+  outlets_.window->close();
+  EXPECT_EQ(output(), "");
+}
+
+TEST(NullWindowTest, EveryOperationIsHarmless) {
+  auto system = platform::makeNullWindowSystem();
+  auto bundle = platform::Bundle::open("/");
+  platform::WindowOutlets o = system->loadWindow(*bundle, [] {});
+  ASSERT_TRUE(o.window && o.iconView && o.progressBar && o.cancelButton && o.label && o.progressLabel);
+  system->showWindow();
+  o.window->setTitle("t");
+  o.progressBar->setIndeterminate(true);
+  o.progressBar->startAnimation();
+  o.cancelButton->setEnabled(false);
+  EXPECT_FALSE(o.iconView->setImageFromFile("/nonexistent.png"));
+  o.window->close();
+  std::atomic<bool> ran{false};
+  system->mainQueue().post([&] { ran = true; });
+  EXPECT_FALSE(ran);  // posting never runs the task on the poster's thread
+}
+
+}  // namespace
