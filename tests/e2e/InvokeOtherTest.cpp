@@ -233,6 +233,15 @@ TEST_F(InvokeOtherJavaTest, ExpandsAtFilesWithTheRuntimeLibrary) {
   EXPECT_EQ(o.out, "arg[after]\nhome=" + fs::canonical(kJdk).string() + "\nx=1\n");
 }
 
+TEST_F(InvokeOtherJavaTest, LeavesApplicationArgumentsWithAtAlone) {
+  spit(dir / "options", "-Dx=2\nHello\n");
+  const std::string options = "@" + (dir / "options").string();
+  Outcome o = invoke({kJdk, "-cp", classes, options, "@no-such-file", options, "@"});
+  EXPECT_EQ(o.status, 3) << o.err;
+  EXPECT_EQ(o.out, "arg[@no-such-file]\narg[" + options + "]\narg[@]\nhome=" + fs::canonical(kJdk).string() +
+                       "\nx=2\n");
+}
+
 TEST_F(InvokeOtherJavaTest, RunsOnASecondRuntimeVersion) {
   if (kSecondJdk.empty()) GTEST_SKIP() << "no second JDK under /usr/lib/jvm";
   spit(dir / "options", "-Dx=25");
