@@ -19,16 +19,22 @@ class ArgumentFileTest : public ::testing::Test {
   void TearDown() override { reset(); }
   // The intake's vectors live for the rest of the process; they stay
   // reachable here so that a leak checker does not count them.
+  static void keep() {
+    static auto* kept = new std::vector<char**>();  // never destroyed, like argv itself
+    if (argv) kept->push_back(argv);
+  }
   static void reset() {
-    static std::vector<char**> kept;
-    if (argv) kept.push_back(argv);
+    keep();
     argc = 0;
     argv = nullptr;
     launchJavaVersion = nullptr;
   }
 
   // Writes the argument file and runs the intake on it.
-  void load(const Bytes& content) { launcher.load("/path/of/program", dir.write("arguments", content).c_str()); }
+  void load(const Bytes& content) {
+    keep();
+    launcher.load("/path/of/program", dir.write("arguments", content).c_str());
+  }
 
   std::vector<std::string> vector() const {
     std::vector<std::string> entries;
