@@ -249,6 +249,16 @@ TEST_F(InvokeOtherJavaTest, LeavesApplicationArgumentsWithAtAlone) {
                        "\nx=2\n");
 }
 
+TEST_F(InvokeOtherJavaTest, StaysInProcessWithAnotherVmOnTheLibraryPath) {
+  // A directory with some libjvm on LD_LIBRARY_PATH makes the runtime library
+  // restart the executable unless the path begins with the runtime's own VM.
+  spit(dir / "other/lib/server/libjvm.so", "");
+  Outcome o = invoke({kJdk, "-cp", classes, "Hello", "kept"},
+                     {{"LD_LIBRARY_PATH", (dir / "other/lib/server").string()}});
+  EXPECT_EQ(o.status, 3) << o.err;
+  EXPECT_EQ(o.out, "arg[kept]\nhome=" + fs::canonical(kJdk).string() + "\nx=null\n");
+}
+
 TEST_F(InvokeOtherJavaTest, RunsOnASecondRuntimeVersion) {
   if (kSecondJdk.empty()) GTEST_SKIP() << "no second JDK under /usr/lib/jvm";
   spit(dir / "options", "-Dx=25");

@@ -13,6 +13,7 @@
 #include "platform/Notice.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
+#include "platform/RuntimeLibrary.h"
 
 std::int32_t argc = 0;
 char** argv = nullptr;
@@ -225,6 +226,7 @@ std::int32_t Launcher::launch() {
   library.release();
 
   expandArgumentFiles(list);
+  platform::prepareForRuntimeLibrary(path);
 
   _DLog("%s [Line %d] launching %p %d", __PRETTY_FUNCTION__, __LINE__, JLI_LaunchFxnPtr, argc);
   for (std::int32_t i = 0; i < argc; ++i)
