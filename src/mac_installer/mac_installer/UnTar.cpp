@@ -409,9 +409,11 @@ void UnTar::untar(const std::string& archivePath, const std::string& destination
   if (progress) progress(100);
 }
 
-void UnTar::extractEntries(gzFile_s* stream, const std::string& destination, std::int32_t uncompressedLength,
-                           const Progress& progress) {
+void UnTar::extractEntries(gzFile_s* stream, const std::string& destinationPath,
+                           std::int32_t uncompressedLength, const Progress& progress) {
   platform::FileManager fileManager;
+  std::string destination = destinationPath;
+  while (destination.size() > 1 && destination.back() == '/') destination.pop_back();
   char header[kBlockSize];
   Extensions pending;
   bool extractedAny = false;
