@@ -59,12 +59,15 @@ class RegistryTest : public ::testing::Test {
     if (!java) GTEST_SKIP() << "no java to write the preferences with";
     if (auto home = platform::getEnvironment("HOME")) savedHome = *home;
     ::setenv("HOME", (dir / "home").c_str(), 1);
+    if (auto config = platform::getEnvironment("XDG_CONFIG_HOME")) savedConfig = *config;
+    ::unsetenv("XDG_CONFIG_HOME");  // the suite's file lies under HOME/.config
     fs::create_directories(dir / "home");
     savedLog = logStatus.exchange(1);
   }
   void TearDown() override {
     if (capturing) ::testing::internal::GetCapturedStderr();
     if (savedHome) ::setenv("HOME", savedHome->c_str(), 1);
+    if (savedConfig) ::setenv("XDG_CONFIG_HOME", savedConfig->c_str(), 1);
     logStatus.store(savedLog);
     platform::Bundle::setMainBundlePathForTesting(std::nullopt);
     launchJavaVersion = nullptr;
@@ -114,6 +117,7 @@ class RegistryTest : public ::testing::Test {
   Launcher launcher;
   std::optional<std::string> java;
   std::optional<std::string> savedHome;
+  std::optional<std::string> savedConfig;
   std::int32_t savedLog = 0;
   bool capturing = false;
   std::string log;
@@ -167,6 +171,22 @@ TEST_F(RegistryTest, NoRegistryFindsNothing) {
   makeApp("App", "first");
   EXPECT_EQ(searchRegistry(), std::nullopt);
   EXPECT_EQ(launchJavaVersion, nullptr);
+}
+
+TEST_F(RegistryTest, SuitePropertyListCarriedOverIsReadToo) {
+  // A registry kept as the suite's property-list file, as the desktop
+  // platform stores it, without any Java preferences node.
+  const std::string d1 = dir / "d1";
+  makeRuntime("d1/App.app/Contents/Resources/jre.bundle", "17.0.2");
+  Dictionary registry;
+  registry["allinstdirscarried"] = Value(d1);
+  registry["singleBundleNamecarried_" + d1] = Value("App.app");
+  Dictionary suite;
+  suite["/com/quorvane/installations/"] = Value(std::move(registry));
+  dir.write("home/.config/com.quorvane.installations.plist", Value(std::move(suite)).toXML());
+
+  makeApp("App", "carried");
+  EXPECT_EQ(searchRegistry(), d1 + "/App.app/Contents/Resources/jre.bundle");
 }
 
 }  // namespace
