@@ -397,6 +397,14 @@ TEST_F(LauncherSearchTest, SequenceEntriesRunInOrderUntilOneIsFound) {
   EXPECT_STREQ(launchJavaVersion, "11.0.2");
 }
 
+TEST_F(LauncherSearchTest, SequenceDirectoriesGetTheirVariablesReplaced) {
+  makeRuntime("seq/jre.bundle");
+  ::setenv("MI_SEARCH_TEST_DIR", (dir / "seq").c_str(), 1);
+  makeApp("App", withSequence({Value("R$APP_PACKAGE/../missing"), Value("R${MI_SEARCH_TEST_DIR}/jre.bundle")}));
+  EXPECT_EQ(launcher.findJavaBundle(false), dir / "seq/jre.bundle");
+  ::unsetenv("MI_SEARCH_TEST_DIR");
+}
+
 TEST_F(LauncherSearchTest, MissingSequenceDirectoryIsClearedAtTheEnd) {
   makeApp("App", withSequence({Value("R" + (dir / "missing"))}));
   EXPECT_EQ(launcher.findJavaBundle(false), std::nullopt);
