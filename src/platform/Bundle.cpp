@@ -12,6 +12,7 @@
 
 #include "platform/Environment.h"
 #include "platform/FileManager.h"
+#include "platform/Log.h"
 #include "platform/StringsTable.h"
 
 namespace platform {
@@ -20,6 +21,7 @@ namespace {
 
 std::mutex mainMutex;
 std::optional<std::string> mainOverride;
+std::shared_ptr<Bundle> mainOverridden;  // opened from mainOverride
 
 std::string trimTrailingSlashes(std::string p) {
   while (p.size() > 1 && p.back() == '/') p.pop_back();
@@ -77,7 +79,12 @@ std::shared_ptr<Bundle> Bundle::open(const std::string& path) {
   b->path_ = trimTrailingSlashes(path);
   std::string plist = joinPath(b->path_, "Contents/Info.plist");
   if (fm.fileExists(plist)) {
-    if (auto v = Value::readFile(plist); v && v->asDictionary()) b->info_ = std::move(*v);
+    // A damaged dictionary leaves the bundle without settings; say so, since
+    // every setting then silently takes its default.
+    if (auto v = Value::readFile(plist); v && v->asDictionary())
+      b->info_ = std::move(*v);
+    else
+      platform::log("%s [Line %d] could not read the information dictionary %s", __PRETTY_FUNCTION__, __LINE__, plist);
   } else if (fm.fileExists(joinPath(b->path_, "release"))) {
     b->runtimeHome_ = true;
     Dictionary info;
@@ -95,11 +102,9 @@ std::shared_ptr<Bundle> Bundle::open(const std::string& path) {
 std::shared_ptr<Bundle> Bundle::mainBundle() {
   std::lock_guard<std::mutex> lock(mainMutex);
   static std::shared_ptr<Bundle> real;
-  static std::shared_ptr<Bundle> overridden;
   if (mainOverride) {
-    if (!overridden || overridden->bundlePath() != trimTrailingSlashes(*mainOverride))
-      overridden = open(*mainOverride);
-    if (overridden) return overridden;
+    if (!mainOverridden) mainOverridden = open(*mainOverride);
+    if (mainOverridden) return mainOverridden;
   }
   if (!real) real = open(executableDirectoryBundle());
   if (!real) real = std::shared_ptr<Bundle>(new Bundle());
@@ -109,6 +114,8 @@ std::shared_ptr<Bundle> Bundle::mainBundle() {
 void Bundle::setMainBundlePathForTesting(std::optional<std::string> path) {
   std::lock_guard<std::mutex> lock(mainMutex);
   mainOverride = std::move(path);
+  // Opened again on the next call: a test may have rewritten the bundle.
+  mainOverridden.reset();
 }
 
 std::optional<std::string> Bundle::identifier() const { return info_.getString("CFBundleIdentifier"); }
@@ -136,7 +143,10 @@ std::optional<std::string> Bundle::findLocalizedString(const std::string& key, c
       if (!fm.fileExists(file)) continue;
       // The first table found for the most preferred language decides.
       auto parsed = readStringsTable(file);
-      if (!parsed) continue;
+      if (!parsed) {
+        platform::log("%s [Line %d] could not read the strings table %s", __PRETTY_FUNCTION__, __LINE__, file);
+        continue;
+      }
       auto it = parsed->find(key);
       if (it != parsed->end()) return it->second;
       return std::nullopt;

@@ -2,6 +2,7 @@
 #include "platform/FileManager.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +84,28 @@ std::string FileManager::currentDirectory() const {
   auto p = fs::current_path(ec);
   return ec ? std::string() : p.string();
 }
+
+std::optional<std::string> FileManager::contentsAtPath(const std::string& path) const {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string contents;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      contents.append(buffer, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      ::close(fd);
+      return std::nullopt;
+    }
+  }
+  ::close(fd);
+  return contents;
+}
+
+bool FileManager::removeFile(const std::string& path) const { return ::unlink(path.c_str()) == 0; }
 
 std::string joinPath(const std::string& base, const std::string& component) {
   if (base.empty()) return component;

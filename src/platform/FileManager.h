@@ -34,6 +34,12 @@ class FileManager {
 
   bool changeCurrentDirectory(const std::string& path) const;
   std::string currentDirectory() const;
+
+  // The whole contents of a file; absent when it cannot be opened or read
+  // (missing, a directory, no permission, a read error).
+  std::optional<std::string> contentsAtPath(const std::string& path) const;
+  // Removes one file or link, never a directory; false when nothing was removed.
+  bool removeFile(const std::string& path) const;
 };
 
 // Joins path components with single "/" separators.

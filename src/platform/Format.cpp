@@ -130,7 +130,11 @@ std::string formatList(std::string_view fmt, const std::vector<FormatArg>& args)
     size_t j = i;
     while (j < fmt.size() && fmt[j] >= '0' && fmt[j] <= '9') ++j;
     if (j > i && j < fmt.size() && fmt[j] == '$') {
-      position = static_cast<size_t>(std::stoul(std::string(fmt.substr(i, j - i))));
+      // Formats come from strings tables too: a huge position must not
+      // overflow, it is simply out of range.
+      size_t value = 0;
+      for (size_t k = i; k < j; ++k) value = std::min<size_t>(value * 10 + static_cast<size_t>(fmt[k] - '0'), 1u << 20);
+      position = value;
       i = j + 1;
     }
     Spec spec;

@@ -2,6 +2,7 @@
 // graphical session.
 #include "platform/Notice.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,7 +12,6 @@
 #include <vector>
 
 #include "platform/Environment.h"
-#include "platform/Log.h"
 
 extern char** environ;
 
@@ -36,20 +36,42 @@ bool onPath(const std::string& tool) {
   return false;
 }
 
+// Writes one whole line to standard error, retrying on EINTR.
+void writeLine(const std::string& line) {
+  const char* p = line.data();
+  size_t left = line.size();
+  while (left > 0) {
+    ssize_t w = ::write(STDERR_FILENO, p, left);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return;
+    p += w;
+    left -= static_cast<size_t>(w);
+  }
+}
+
 // Starts the dialog in a grandchild so that it outlives this program and
 // leaves no zombie; this waits only for the short-lived middle process.
+// Everything the middle process needs is prepared before fork: other threads
+// may hold the allocator's lock, so the copy must not allocate.
 void spawnDetached(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  // The dialog's own chatter (toolkit warnings) stays out of our output.
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return;
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   pid_t middle = ::fork();
-  if (middle < 0) return;
   if (middle == 0) {
     ::setsid();
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
     pid_t dialog = 0;
-    posix_spawnp(&dialog, argv[0], nullptr, nullptr, argv.data(), environ);
+    posix_spawnp(&dialog, argv[0], &actions, nullptr, argv.data(), environ);
     _exit(0);  // no atexit handlers or stream flushes of the parent in this copy
   }
+  posix_spawn_file_actions_destroy(&actions);
+  if (middle < 0) return;
   int status = 0;
   while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
   }
@@ -63,7 +85,8 @@ void setNoticeHandlerForTesting(NoticeHandler h) {
 }
 
 void showNotice(const std::optional<std::string>& title, const std::string& message) {
-  logLine(title && !title->empty() ? *title + ": " + message : message);
+  // The terminal copy is the notice itself, not a log line: no prefix.
+  writeLine((title && !title->empty() ? *title + ": " + message : message) + "\n");
   {
     std::lock_guard<std::mutex> lock(handlerMutex);
     if (handler) {
@@ -71,14 +94,15 @@ void showNotice(const std::optional<std::string>& title, const std::string& mess
       return;
     }
   }
-  if (!getEnvironment("DISPLAY") && !getEnvironment("WAYLAND_DISPLAY")) return;
+  auto display = getEnvironment("DISPLAY"), wayland = getEnvironment("WAYLAND_DISPLAY");
+  if ((!display || display->empty()) && (!wayland || wayland->empty())) return;
   if (onPath("zenity")) {
     std::vector<std::string> args = {"zenity", "--error", "--no-markup", "--text=" + message};
-    if (title) args.push_back("--title=" + *title);
+    if (title && !title->empty()) args.push_back("--title=" + *title);
     spawnDetached(args);
   } else if (onPath("kdialog")) {
     std::vector<std::string> args = {"kdialog", "--error", message};
-    if (title) args.insert(args.end(), {"--title", *title});
+    if (title && !title->empty()) args.insert(args.end(), {"--title", *title});
     spawnDetached(args);
   }
 }

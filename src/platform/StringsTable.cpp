@@ -107,6 +107,20 @@ class Parser {
     return std::isalnum(u) || c == '_' || c == '$' || c == '/' || c == ':' || c == '.' || c == '-' || u >= 0x80;
   }
 
+  // One to four hex digits at pos (advanced past them); absent without any.
+  std::optional<char32_t> hexQuad(size_t& pos) const {
+    char32_t value = 0;
+    int digits = 0;
+    while (digits < 4 && pos < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[pos]))) {
+      char h = static_cast<char>(std::tolower(static_cast<unsigned char>(s_[pos])));
+      value = value * 16 + static_cast<char32_t>(h <= '9' ? h - '0' : h - 'a' + 10);
+      ++pos;
+      ++digits;
+    }
+    if (digits == 0) return std::nullopt;
+    return value;
+  }
+
   std::optional<std::string> token() {
     if (i_ >= s_.size()) return std::nullopt;
     if (s_[i_] != '"') {
@@ -136,24 +150,19 @@ class Parser {
         case 'v': out += '\v'; break;
         case 'U':
         case 'u': {
-          char32_t c32 = 0;
-          int digits = 0;
-          while (digits < 4 && i_ < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[i_]))) {
-            c32 = c32 * 16 + static_cast<char32_t>(std::stoi(std::string(1, s_[i_]), nullptr, 16));
-            ++i_;
-            ++digits;
-          }
-          if (digits == 0) return std::nullopt;
+          auto c32 = hexQuad(i_);
+          if (!c32) return std::nullopt;
           // A high surrogate followed by an escaped low one forms one character.
-          if (c32 >= 0xD800 && c32 <= 0xDBFF && s_.substr(i_, 2) == "\\U" && i_ + 6 <= s_.size()) {
-            char32_t low = static_cast<char32_t>(std::stoul(std::string(s_.substr(i_ + 2, 4)), nullptr, 16));
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-              c32 = 0x10000 + ((c32 - 0xD800) << 10) + (low - 0xDC00);
-              i_ += 6;
+          if (*c32 >= 0xD800 && *c32 <= 0xDBFF && (s_.substr(i_, 2) == "\\U" || s_.substr(i_, 2) == "\\u")) {
+            size_t after = i_ + 2;
+            auto low = hexQuad(after);
+            if (low && *low >= 0xDC00 && *low <= 0xDFFF) {
+              *c32 = 0x10000 + ((*c32 - 0xD800) << 10) + (*low - 0xDC00);
+              i_ = after;
             }
           }
-          if (c32 >= 0xD800 && c32 <= 0xDFFF) c32 = 0xFFFD;
-          appendUtf8(out, c32);
+          if (*c32 >= 0xD800 && *c32 <= 0xDFFF) *c32 = 0xFFFD;
+          appendUtf8(out, *c32);
           break;
         }
         default:
@@ -184,6 +193,12 @@ std::optional<StringsTable> parseStringsTable(std::string_view bytes) {
   } else if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
              static_cast<unsigned char>(bytes[1]) == 0xFE) {
     auto t = utf16ToUtf8(bytes.substr(2), false);
+    if (!t) return std::nullopt;
+    text = std::move(*t);
+  } else if (bytes.size() >= 2 && bytes.size() % 2 == 0 && (bytes[0] == 0) != (bytes[1] == 0)) {
+    // UTF-16 written without a byte-order mark: a text of these files starts
+    // with an ASCII character, so the zero byte tells the order.
+    auto t = utf16ToUtf8(bytes, bytes[0] == 0);
     if (!t) return std::nullopt;
     text = std::move(*t);
   } else {

@@ -45,24 +45,18 @@ std::optional<Value> fromNode(plist_t node, int depth) {
       plist_get_real_val(node, &d);
       return Value::real(d);
     }
-    case PLIST_STRING:
-    case PLIST_KEY: {
-      char* s = nullptr;
-      if (plist_get_node_type(node) == PLIST_STRING)
-        plist_get_string_val(node, &s);
-      else
-        plist_get_key_val(node, &s);
-      std::string str = s ? s : "";
-      std::free(s);
-      return Value(std::move(str));
+    case PLIST_STRING: {
+      // The pointer form: the copying getter asserts (and aborts) on a
+      // string holding a NUL byte, which a damaged binary list can carry.
+      uint64_t len = 0;
+      const char* s = plist_get_string_ptr(node, &len);
+      return Value(s ? std::string(s, len) : std::string());
     }
     case PLIST_DATA: {
-      char* d = nullptr;
       uint64_t len = 0;
-      plist_get_data_val(node, &d, &len);
+      const char* d = plist_get_data_ptr(node, &len);
       Data data;
       if (d) data.bytes.assign(d, d + len);
-      std::free(d);
       return Value(std::move(data));
     }
     case PLIST_DATE: {

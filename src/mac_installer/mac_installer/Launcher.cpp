@@ -1,10 +1,17 @@
-// The Launcher object, the invoke-other entry and the error dialogs.
+// The Launcher object, the invoke-other entry, the error dialogs, the argument-file
+// intake and the in-process start through the runtime's launcher library.
 #include "mac_installer/Launcher.h"
+
+#include <dlfcn.h>
+#include <utf8proc.h>
+
+#include <cstring>
 
 #include "mac_installer/global.h"
 #include "platform/Exception.h"
 #include "platform/Notice.h"
 #include "platform/Log.h"
+#include "platform/FileManager.h"
 #include "platform/Paths.h"
 
 std::int32_t argc = 0;
@@ -92,19 +99,197 @@ void Launcher::displayError(std::string_view key, const std::optional<std::strin
 
 // In-process start ----------------------------------------------------------------
 
+namespace {
+
+// Where a runtime directory keeps its launcher library, most specific first:
+// the home inside a runtime bundle (with a nested jre, a separate jli
+// directory, or neither), then a plain runtime home with a jli directory.
+constexpr std::string_view kLibraryDirectories[] = {"Contents/Home/jre/lib/jli", "Contents/Home/lib/jli",
+                                                    "Contents/Home/lib", "lib/jli"};
+// Taken without a test when none of the above exists; loading reports the failure.
+constexpr std::string_view kFallbackLibraryDirectory = "lib";
+
+constexpr const char* kDefaultLaunchVersion = "1.7.0";
+constexpr const char* kJavaLaunchError = "JavaLaunchError";
+
+// The launcher library's argument list. Only its first two fields are read;
+// the rest of the record belongs to the library.
+struct JliList {
+  char** elements;
+  std::size_t size;
+};
+
+struct ListFunctions {
+  JliList* (*listNew)(std::size_t capacity) = nullptr;
+  void (*listAdd)(JliList* list, char* string) = nullptr;
+  void (*initArgProcessing)(unsigned char hasJavaArgs, unsigned char disableArgFile) = nullptr;
+  JliList* (*preprocessArg)(const char* argument, unsigned char expandSourceOption) = nullptr;
+  char* (*stringDup)(const char* string) = nullptr;
+  void (*memFree)(void* pointer) = nullptr;
+
+  bool complete() const {
+    return listNew && listAdd && initArgProcessing && preprocessArg && stringDup && memFree;
+  }
+};
+
+template <typename F>
+void lookUp(void* library, const char* name, F& function) {
+  void* symbol = ::dlsym(library, name);
+  static_assert(sizeof function == sizeof symbol);
+  std::memcpy(&function, &symbol, sizeof function);
+}
+
+struct LibraryCloser {
+  void operator()(void* library) const { ::dlclose(library); }
+};
+using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
+
+std::string jliLibraryPath(const std::string& runtimePath) {
+  platform::FileManager fileManager;
+  const std::string name(platform::kJliLibraryName);
+  for (std::string_view directory : kLibraryDirectories) {
+    std::string candidate = platform::joinPath(runtimePath, std::string(directory) + "/" + name);
+    if (fileManager.fileExists(candidate)) return candidate;
+  }
+  return platform::joinPath(runtimePath, std::string(kFallbackLibraryDirectory) + "/" + name);
+}
+
+// Rewrites argc/argv with the runtime's own "@" argument-file expansion, so
+// the Java launcher sees the same arguments as from its own command line.
+void expandArgumentFiles(const ListFunctions& list) {
+  bool found = false;
+  for (std::int32_t i = 0; i < argc && !found; ++i) found = argv[i][0] == '@';
+  if (!found) return;
+  _DLog("%s [Line %d] @ argument found", __PRETTY_FUNCTION__, __LINE__);
+  if (!list.complete()) {
+    _DLog("%s [Line %d] did not find all list functions %p %p %p %p %p %p", __PRETTY_FUNCTION__, __LINE__,
+          list.listNew, list.listAdd, list.initArgProcessing, list.preprocessArg, list.stringDup,
+          list.memFree);
+    return;
+  }
+  list.initArgProcessing(argc > 0, false);
+  JliList* expanded = list.listNew(static_cast<std::size_t>(argc) + 1);
+  list.listAdd(expanded, list.stringDup(argv[0]));
+  for (std::int32_t j = 1; j < argc; ++j) {
+    if (JliList* replacement = list.preprocessArg(argv[j], true)) {
+      // The replacement strings move into the new list; only their holder is freed.
+      for (std::size_t k = 0; k < replacement->size; ++k) list.listAdd(expanded, replacement->elements[k]);
+      list.memFree(replacement->elements);
+      list.memFree(replacement);
+    } else {
+      list.listAdd(expanded, list.stringDup(argv[j]));
+    }
+  }
+  argc = static_cast<std::int32_t>(expanded->size);
+  list.listAdd(expanded, nullptr);
+  // The previous vector stays allocated: a re-entry may still hold it.
+  argv = expanded->elements;
+}
+
+}  // namespace
+
 std::int32_t Launcher::launch() {
   if (!javaBundlePath) {
+    _DLog("%s [Line %d] no suitable JRE found.", __PRETTY_FUNCTION__, __LINE__);
     displayError(kAppleJavaMinVersionError, getJavaMinVersion(),
                  platform::Bundle::mainBundle()->infoDictionary().getString(kBundleNameKey));
     return 1;
   }
-  throw platform::Exception("JavaLaunchError", "Could not load JRE.");
+
+  const std::string path = jliLibraryPath(*javaBundlePath);
+  _DLog("%s [Line %d] load library %@.", __PRETTY_FUNCTION__, __LINE__, path);
+  LibraryHandle library(::dlopen(path.c_str(), RTLD_LAZY));
+  if (!library) {
+    const char* reason = ::dlerror();
+    _DLog("%s [Line %d] dlopen failed %s", __PRETTY_FUNCTION__, __LINE__, reason);
+    throw platform::Exception(kJavaLaunchError, "Could not load JRE.");
+  }
+
+  lookUp(library.get(), "JLI_Launch", JLI_LaunchFxnPtr);
+  ListFunctions list;
+  lookUp(library.get(), "JLI_List_new", list.listNew);
+  lookUp(library.get(), "JLI_List_add", list.listAdd);
+  lookUp(library.get(), "JLI_InitArgProcessing", list.initArgProcessing);
+  lookUp(library.get(), "JLI_PreprocessArg", list.preprocessArg);
+  lookUp(library.get(), "JLI_StringDup", list.stringDup);
+  lookUp(library.get(), "JLI_MemFree", list.memFree);
+  if (!JLI_LaunchFxnPtr) throw platform::Exception(kJavaLaunchError, "Could not get function pointer for JLI_Launch.");
+  // The library must stay loaded for the rest of the process: JLI_Launch runs
+  // the Java application out of it, and a re-entry calls JLI_LaunchFxnPtr again.
+  library.release();
+
+  expandArgumentFiles(list);
+
+  _DLog("%s [Line %d] launching %p %d", __PRETTY_FUNCTION__, __LINE__, JLI_LaunchFxnPtr, argc);
+  for (std::int32_t i = 0; i < argc; ++i) _DLog("%s [Line %d] arg %s", __PRETTY_FUNCTION__, __LINE__, argv[i]);
+
+  // Set process-wide so that a re-entry passes the same version.
+  if (!launchJavaVersion) launchJavaVersion = kDefaultLaunchVersion;
+  // The runtime may enter main again from another thread during this call; it
+  // then reaches JLI_LaunchFxnPtr through launcher_main's re-entry shortcut.
+  return JLI_LaunchFxnPtr(argc, argv, 0, nullptr, 0, nullptr, launchJavaVersion, launchJavaVersion, "java",
+                          "java", false, false, false, 0);
 }
 
 // Argument-file intake ----------------------------------------------------------------
 
+namespace {
+
+bool isValidUtf8(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  for (std::size_t at = 0; at < text.size();) {
+    utf8proc_int32_t codePoint = 0;
+    utf8proc_ssize_t n = utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(text.size() - at), &codePoint);
+    if (n <= 0) return false;
+    at += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Lines at every line feed and nowhere else: carriage returns and blanks stay
+// in their line, and a final line feed leaves a final empty line.
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  lines.push_back(text.substr(start));
+  return lines;
+}
+
+}  // namespace
+
 Launcher& Launcher::load(const char* programPath, const char* argumentFilePath) {
-  (void)programPath;
-  (void)argumentFilePath;
+  platform::FileManager fileManager;
+  std::optional<std::string> content = fileManager.contentsAtPath(argumentFilePath);
+  if (content && !isValidUtf8(*content)) content.reset();
+  // The file is consumed whatever it held. Only a file or link is removed:
+  // a directory named by mistake is left alone.
+  fileManager.removeFile(argumentFilePath);
+
+  std::vector<std::string> lines;
+  if (content) {
+    lines = splitLines(*content);
+    _DLog("%s [Line %d] invoke other arguments %@", __PRETTY_FUNCTION__, __LINE__, lines);
+  } else {
+    _DLog("%s [Line %d] invoke other arguments %@", __PRETTY_FUNCTION__, __LINE__,
+          static_cast<const platform::Value*>(nullptr));
+  }
+  if (lines.size() < 2) return *this;
+
+  javaBundlePath = lines[0];
+  javaBundle = platform::Bundle::open(lines[0]);
+  launchJavaVersion = checkJavaVersion(std::nullopt, std::nullopt, true, false, std::nullopt);
+  _DLog("%s [Line %d] java bundle %s %p", __PRETTY_FUNCTION__, __LINE__, launchJavaVersion,
+        static_cast<const void*>(javaBundle.get()));
+
+  // Owned for the rest of the process: the runtime keeps pointers into it.
+  char** vector = new char*[lines.size() + 1];
+  std::int32_t count = 0;
+  vector[count++] = ::strdup(programPath);
+  for (std::size_t i = 1; i < lines.size(); ++i) vector[count++] = ::strdup(lines[i].c_str());
+  vector[count] = nullptr;
+  argv = vector;
+  argc = count;
   return *this;
 }
