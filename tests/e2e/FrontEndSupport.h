@@ -92,6 +92,16 @@ inline fs::path jdkArchive() {
   });
 }
 
+// The uncompressed size a gzip file records in its last four bytes (modulo
+// 4 GiB; a runtime archive is far smaller).
+inline std::int64_t gzipUncompressedSize(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  in.seekg(-4, std::ios::end);
+  unsigned char b[4] = {};
+  in.read(reinterpret_cast<char*>(b), 4);
+  return static_cast<std::int64_t>(b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24);
+}
+
 // A Java application that prints its arguments and the launcher's system
 // properties, optionally sleeps, echoes standard input, and exits with the
 // status given as "--exit=N".
