@@ -187,6 +187,7 @@ TEST_F(FrontEndTest, GtkWindowShowsTheBundleTextsDuringExtraction) {
   fs::path keep = e2e::cacheDirectory() / "front-end-window.png";
 
   std::string script =
+      "for i in $(seq 100); do xwininfo -root > /dev/null 2>&1 && break; sleep 0.1; done\n"
       "\"$0\" & pid=$!\n"
       "for i in $(seq 300); do xwininfo -root -tree | grep -q 'Test Setup Wizard' && break; sleep 0.1; done\n"
       "sleep 1\n"
