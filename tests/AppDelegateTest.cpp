@@ -76,7 +76,11 @@ class TestDelegate : public AppDelegate {
 };
 
 struct FakeDownload : platform::URLDownload {
+  void setDeletesFileUponFailure(bool) override {}
+  void setDestination(const std::string&, bool) override {}
   void cancel() override { ++cancels; }
+  const platform::URLRequest& request() const override { return requested; }
+  platform::URLRequest requested;
   int cancels = 0;
 };
 
