@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,8 +22,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kJdk17 = "/usr/lib/jvm/java-17-openjdk-amd64";
-const std::string kJdk25 = "/usr/lib/jvm/temurin-25-jdk-amd64";
+bool isJdk(const fs::path& home) { return fs::exists(home / "lib/libjli.so") && fs::exists(home / "bin/javac"); }
+
+// The first JDK under /usr/lib/jvm whose directory name starts with prefix.
+std::string installedJdk(const std::string& prefix) {
+  std::error_code ignored;
+  std::vector<std::string> found;
+  for (const auto& entry : fs::directory_iterator("/usr/lib/jvm", ignored))
+    if (entry.path().filename().string().starts_with(prefix) && isJdk(entry.path())) found.push_back(entry.path());
+  std::sort(found.begin(), found.end());
+  return found.empty() ? std::string() : found.front();
+}
+
+// The main runtime: JAVA_HOME when it names a JDK, else the distribution's
+// OpenJDK 17; the second one: a Temurin 25 when installed.
+const std::string kJdk = [] {
+  const char* home = std::getenv("JAVA_HOME");
+  return home && isJdk(home) ? std::string(home) : installedJdk("java-17-openjdk-");
+}();
+const std::string kSecondJdk = installedJdk("temurin-25-");
 
 std::string slurp(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
@@ -135,7 +153,8 @@ class InvokeOtherTest : public ::testing::Test {
          "  }\n"
          "}\n");
     classes = (suite / "classes").string();
-    Outcome compiled = run({kJdk17 + "/bin/javac", "-d", classes, (suite / "src/Hello.java").string()}, {}, suite);
+    if (kJdk.empty()) return;
+    Outcome compiled = run({kJdk + "/bin/javac", "-d", classes, (suite / "src/Hello.java").string()}, {}, suite);
     ASSERT_EQ(compiled.status, 0) << compiled.err;
   }
   static void TearDownTestSuite() {
@@ -144,7 +163,6 @@ class InvokeOtherTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    if (!fs::exists(kJdk17 + "/lib/libjli.so")) GTEST_SKIP() << "no JDK at " << kJdk17;
     dir = suite / ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::create_directories(dir);
     argumentFile = dir / "arguments";
@@ -180,46 +198,63 @@ class InvokeOtherTest : public ::testing::Test {
 
 // Real runtimes --------------------------------------------------------------------
 
-TEST_F(InvokeOtherTest, RunsJavaFromJdkHomeWithArgumentsUnchanged) {
-  Outcome o = invoke({kJdk17, "-cp", classes, "Hello", "two words", "", " padded ", "crlf\r", "last"});
+class InvokeOtherJavaTest : public InvokeOtherTest {
+ protected:
+  void SetUp() override {
+    if (kJdk.empty()) GTEST_SKIP() << "no JDK under /usr/lib/jvm or in JAVA_HOME";
+    InvokeOtherTest::SetUp();
+  }
+};
+
+TEST_F(InvokeOtherJavaTest, RunsJavaFromJdkHomeWithArgumentsUnchanged) {
+  Outcome o = invoke({kJdk, "-cp", classes, "Hello", "two words", "", " padded ", "crlf\r", "last"});
   EXPECT_EQ(o.status, 3) << o.err;
   EXPECT_EQ(o.out, "arg[two words]\narg[]\narg[ padded ]\narg[crlf\r]\narg[last]\nhome=" +
-                       fs::canonical(kJdk17).string() + "\nx=null\n");
+                       fs::canonical(kJdk).string() + "\nx=null\n");
   EXPECT_FALSE(fs::exists(argumentFile));
 }
 
-TEST_F(InvokeOtherTest, RunsJavaFromRuntimeBundleLinkingToJdk) {
+TEST_F(InvokeOtherJavaTest, RunsJavaFromRuntimeBundleLinkingToJdk) {
   fs::create_directories(dir / "jre.bundle/Contents");
-  fs::create_directory_symlink(kJdk17, dir / "jre.bundle/Contents/Home");
+  fs::create_directory_symlink(kJdk, dir / "jre.bundle/Contents/Home");
   Outcome o = invoke({(dir / "jre.bundle").string(), "-cp", classes, "Hello", "bundled"}, {{"QUORVANE_LOG", "yes"}});
   EXPECT_EQ(o.status, 3) << o.err;
-  EXPECT_NE(o.out.find("arg[bundled]\nhome=" + fs::canonical(kJdk17).string() + "\n"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("arg[bundled]\nhome=" + fs::canonical(kJdk).string() + "\n"), std::string::npos) << o.out;
   EXPECT_NE(o.err.find("] load library " + (dir / "jre.bundle/Contents/Home/lib/libjli.so").string() + ".\n"),
             std::string::npos)
       << o.err;
   EXPECT_FALSE(fs::exists(argumentFile));
 }
 
-TEST_F(InvokeOtherTest, ExpandsAtFilesWithTheRuntimeLibrary) {
+TEST_F(InvokeOtherJavaTest, ExpandsAtFilesWithTheRuntimeLibrary) {
   spit(dir / "options", "-Dx=1\nHello\n");
-  Outcome o = invoke({kJdk17, "-cp", classes, "@" + (dir / "options").string(), "after"});
+  Outcome o = invoke({kJdk, "-cp", classes, "@" + (dir / "options").string(), "after"});
   EXPECT_EQ(o.status, 3) << o.err;
-  EXPECT_EQ(o.out, "arg[after]\nhome=" + fs::canonical(kJdk17).string() + "\nx=1\n");
+  EXPECT_EQ(o.out, "arg[after]\nhome=" + fs::canonical(kJdk).string() + "\nx=1\n");
 }
 
-TEST_F(InvokeOtherTest, RunsOnASecondRuntimeVersion) {
-  if (!fs::exists(kJdk25 + "/lib/libjli.so")) GTEST_SKIP() << "no second JDK at " << kJdk25;
-  spit(dir / "options", "-Dx=25");
-  Outcome o = invoke({kJdk25, "-cp", classes, "@" + (dir / "options").string(), "Hello", "second"});
+TEST_F(InvokeOtherJavaTest, LeavesApplicationArgumentsWithAtAlone) {
+  spit(dir / "options", "-Dx=2\nHello\n");
+  const std::string options = "@" + (dir / "options").string();
+  Outcome o = invoke({kJdk, "-cp", classes, options, "@no-such-file", options, "@"});
   EXPECT_EQ(o.status, 3) << o.err;
-  EXPECT_EQ(o.out, "arg[second]\nhome=" + fs::canonical(kJdk25).string() + "\nx=25\n");
+  EXPECT_EQ(o.out, "arg[@no-such-file]\narg[" + options + "]\narg[@]\nhome=" + fs::canonical(kJdk).string() +
+                       "\nx=2\n");
+}
+
+TEST_F(InvokeOtherJavaTest, RunsOnASecondRuntimeVersion) {
+  if (kSecondJdk.empty()) GTEST_SKIP() << "no second JDK under /usr/lib/jvm";
+  spit(dir / "options", "-Dx=25");
+  Outcome o = invoke({kSecondJdk, "-cp", classes, "@" + (dir / "options").string(), "Hello", "second"});
+  EXPECT_EQ(o.status, 3) << o.err;
+  EXPECT_EQ(o.out, "arg[second]\nhome=" + fs::canonical(kSecondJdk).string() + "\nx=25\n");
   EXPECT_FALSE(fs::exists(argumentFile));
 }
 
 // Failures ----------------------------------------------------------------------------
 
 TEST_F(InvokeOtherTest, OneLineFileReportsNoRuntime) {
-  Outcome o = invoke({kJdk17});
+  Outcome o = invoke({"/usr/lib/jvm/some-jdk"});
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.err.find("Demo: needs Java 11 for Demo"), std::string::npos) << o.err;
   EXPECT_EQ(o.out, "");
@@ -267,11 +302,12 @@ TEST_F(InvokeOtherTest, PassesTheFourteenArgumentsWithDefaultVersion) {
 }
 
 TEST_F(InvokeOtherTest, PassesTheRuntimeVersionAndReentersThroughTheShortcut) {
-  // A plain runtime home: its release file gives the version, bin/java the architecture.
+  // A plain runtime home: its release file gives the version, bin/java (any
+  // executable of this machine, here the program itself) the architecture.
   fs::path runtime = runtimeWith({{"lib/libjli.so", MI_JLI_SUBSTITUTE}});
   spit(runtime / "release", "JAVA_VERSION=\"11.0.2+9\"\n");
   fs::create_directories(runtime / "bin");
-  fs::create_symlink(kJdk17 + "/bin/java", runtime / "bin/java");
+  fs::create_symlink(MI_PROGRAM_PATH, runtime / "bin/java");
   Outcome o = invoke({runtime.string(), "Main"},
                      {{"MI_JLI_RECORD", (dir / "record").string()}, {"MI_JLI_REENTER", "1"}});
   EXPECT_EQ(o.status, 142) << o.err;

@@ -167,7 +167,12 @@ void expandArgumentFiles(const ListFunctions& list) {
           list.memFree);
     return;
   }
-  list.initArgProcessing(argc > 0, false);
+  // No built-in Java arguments are passed to JLI_Launch, so the library is set
+  // up as for the plain java command: it expands "@" entries up to the main
+  // class and leaves the application's own arguments alone. (Set up as a tool
+  // with built-in arguments, it would read an application argument such as
+  // "@name" as a file and end the process when there is none.)
+  list.initArgProcessing(false, false);
   JliList* expanded = list.listNew(static_cast<std::size_t>(argc) + 1);
   list.listAdd(expanded, list.stringDup(argv[0]));
   for (std::int32_t j = 1; j < argc; ++j) {
