@@ -115,6 +115,14 @@ TEST_F(FrontEndTest, StandardInputReachesTheChildInOrderAndItsEndIsPassedOn) {
   EXPECT_NE(run.out.find(expected), std::string::npos) << run.out.substr(0, 500);
 }
 
+TEST_F(FrontEndTest, ChildThatNeverReadsItsInputDoesNotEndTheLauncherBySigpipe) {
+  fs::path app = e2e::makeBundle(root_, foundRuntime({"--exit=4"}));
+  e2e::RunOptions o = options();
+  o.input = std::string(4 << 20, 'x');  // far more than the pipes hold
+  e2e::Run run = e2e::runProgram(e2e::executableOf(app), root_ / "run", o);
+  EXPECT_EQ(run.status, 4) << run.err;
+}
+
 TEST_F(FrontEndTest, NoRuntimeAndABlankDownloadLocationShowMinimumVersionError) {
   fs::path app = e2e::makeBundle(root_, {{"JavaVM", javaVM({{"SearchSequence", strings({})}})},
                                          {"qvr.minVersion", Value("17")},
