@@ -56,10 +56,18 @@ TEST_F(ArgumentFileTest, SplitsAtLineFeedsOnlyAndKeepsEverythingElse) {
   const SplitRow rows[] = {
       {"final line feed", "/rt\n", {""}},
       {"carriage returns stay", "/rt\r\n-Dx=1\r\nMain\r\n", {"-Dx=1\r", "Main\r", ""}},
-      {"blanks and empty lines", "/rt\n  -Xmx1g \n\n\nMain\n two  words ", {"  -Xmx1g ", "", "", "Main", " two  words "}},
-      {"four lines", "/rt/jre.bundle\n-Dp=q\ncom.example.Main\nan argument", {"-Dp=q", "com.example.Main", "an argument"}},
-      {"no quoting or comments", "/rt\n\"quoted\"\n# not a comment\n\\\n@file", {"\"quoted\"", "# not a comment", "\\", "@file"}},
-      {"multi-byte text", "/rt\ncaf\xc3\xa9\n\xe2\x82\xac \xf0\x9f\x98\x80", {"caf\xc3\xa9", "\xe2\x82\xac \xf0\x9f\x98\x80"}},
+      {"blanks and empty lines",
+       "/rt\n  -Xmx1g \n\n\nMain\n two  words ",
+       {"  -Xmx1g ", "", "", "Main", " two  words "}},
+      {"four lines",
+       "/rt/jre.bundle\n-Dp=q\ncom.example.Main\nan argument",
+       {"-Dp=q", "com.example.Main", "an argument"}},
+      {"no quoting or comments",
+       "/rt\n\"quoted\"\n# not a comment\n\\\n@file",
+       {"\"quoted\"", "# not a comment", "\\", "@file"}},
+      {"multi-byte text",
+       "/rt\ncaf\xc3\xa9\n\xe2\x82\xac \xf0\x9f\x98\x80",
+       {"caf\xc3\xa9", "\xe2\x82\xac \xf0\x9f\x98\x80"}},
   };
   for (const SplitRow& row : rows) {
     reset();
@@ -76,8 +84,9 @@ TEST_F(ArgumentFileTest, SplitsAtLineFeedsOnlyAndKeepsEverythingElse) {
 }
 
 TEST_F(ArgumentFileTest, FewerThanTwoLinesTakeNoRuntime) {
-  const Bytes contents[] = {"/usr/lib/jvm/some-jdk", "", "\xc3(\n-Dx=1", "/rt\n\x80", "/rt\n\xc0\xaf",
-                            "/rt\n\xed\xa0\x80", "/rt\nMain\n\xe2\x82"};
+  const Bytes contents[] = {
+      "/usr/lib/jvm/some-jdk", "", "\xc3(\n-Dx=1", "/rt\n\x80", "/rt\n\xc0\xaf", "/rt\n\xed\xa0\x80",
+      "/rt\nMain\n\xe2\x82"};
   for (const Bytes& content : contents) {
     load(content);
     EXPECT_FALSE(launcher.javaBundlePath) << content;

@@ -266,6 +266,21 @@ TEST_P(UnTarFormatTest, ExtractsTreeIdenticalToSource) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, UnTarFormatTest, ::testing::Values("gnu", "ustar", "pax"));
 
+// The distribution's runtime links out of its tree, mostly to absolute paths
+// under /etc: they must come out exactly as written.
+TEST_F(UnTarTest, RuntimeLinksOutOfItsTreeExtractIdentically) {
+  const std::string jdk = "/usr/lib/jvm/java-17-openjdk-amd64";
+  if (!fs::is_directory(jdk + "/legal")) GTEST_SKIP() << "no runtime at " << jdk;
+  tar("-C " + jdk + " -czf " + path("jdk.tgz") + " release conf legal lib/security");
+  fs::create_directory(path("src"));
+  tar("-C " + path("src") + " -xzf " + path("jdk.tgz"));
+  Outcome run = extract(path("jdk.tgz"));
+  EXPECT_EQ(run.log, "");
+  EXPECT_EQ(snapshot(dest()), snapshot(path("src")));
+  EXPECT_EQ(fs::read_symlink(at("lib/security/cacerts")), "/etc/ssl/certs/java/cacerts");
+  EXPECT_EQ(fs::read_symlink(at("legal/java.sql/ASSEMBLY_EXCEPTION")), "../java.base/ASSEMBLY_EXCEPTION");
+}
+
 TEST_F(UnTarTest, PlainTarIsExtractedLikeCompressedOne) {
   TarBuilder t;
   t.directory("d/").file("d/f", "plain").end();

@@ -22,14 +22,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool isJdk(const fs::path& home) { return fs::exists(home / "lib/libjli.so") && fs::exists(home / "bin/javac"); }
+bool isJdk(const fs::path& home) {
+  return fs::exists(home / "lib/libjli.so") && fs::exists(home / "bin/javac");
+}
 
 // The first JDK under /usr/lib/jvm whose directory name starts with prefix.
 std::string installedJdk(const std::string& prefix) {
   std::error_code ignored;
   std::vector<std::string> found;
   for (const auto& entry : fs::directory_iterator("/usr/lib/jvm", ignored))
-    if (entry.path().filename().string().starts_with(prefix) && isJdk(entry.path())) found.push_back(entry.path());
+    if (entry.path().filename().string().starts_with(prefix) && isJdk(entry.path()))
+      found.push_back(entry.path());
   std::sort(found.begin(), found.end());
   return found.empty() ? std::string() : found.front();
 }
@@ -68,7 +71,8 @@ Outcome run(const std::vector<std::string>& arguments, const std::map<std::strin
   for (char** e = environ; *e; ++e) {
     std::string entry = *e;
     std::string name = entry.substr(0, entry.find('='));
-    if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QUORVANE_LOG" || extra.count(name)) continue;
+    if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QUORVANE_LOG" || extra.count(name))
+      continue;
     environment.push_back(entry);
   }
   for (const auto& [name, value] : extra) environment.push_back(name + "=" + value);
@@ -154,7 +158,8 @@ class InvokeOtherTest : public ::testing::Test {
          "}\n");
     classes = (suite / "classes").string();
     if (kJdk.empty()) return;
-    Outcome compiled = run({kJdk + "/bin/javac", "-d", classes, (suite / "src/Hello.java").string()}, {}, suite);
+    Outcome compiled =
+        run({kJdk + "/bin/javac", "-d", classes, (suite / "src/Hello.java").string()}, {}, suite);
     ASSERT_EQ(compiled.status, 0) << compiled.err;
   }
   static void TearDownTestSuite() {
@@ -217,9 +222,11 @@ TEST_F(InvokeOtherJavaTest, RunsJavaFromJdkHomeWithArgumentsUnchanged) {
 TEST_F(InvokeOtherJavaTest, RunsJavaFromRuntimeBundleLinkingToJdk) {
   fs::create_directories(dir / "jre.bundle/Contents");
   fs::create_directory_symlink(kJdk, dir / "jre.bundle/Contents/Home");
-  Outcome o = invoke({(dir / "jre.bundle").string(), "-cp", classes, "Hello", "bundled"}, {{"QUORVANE_LOG", "yes"}});
+  Outcome o =
+      invoke({(dir / "jre.bundle").string(), "-cp", classes, "Hello", "bundled"}, {{"QUORVANE_LOG", "yes"}});
   EXPECT_EQ(o.status, 3) << o.err;
-  EXPECT_NE(o.out.find("arg[bundled]\nhome=" + fs::canonical(kJdk).string() + "\n"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("arg[bundled]\nhome=" + fs::canonical(kJdk).string() + "\n"), std::string::npos)
+      << o.out;
   EXPECT_NE(o.err.find("] load library " + (dir / "jre.bundle/Contents/Home/lib/libjli.so").string() + ".\n"),
             std::string::npos)
       << o.err;
@@ -240,6 +247,16 @@ TEST_F(InvokeOtherJavaTest, LeavesApplicationArgumentsWithAtAlone) {
   EXPECT_EQ(o.status, 3) << o.err;
   EXPECT_EQ(o.out, "arg[@no-such-file]\narg[" + options + "]\narg[@]\nhome=" + fs::canonical(kJdk).string() +
                        "\nx=2\n");
+}
+
+TEST_F(InvokeOtherJavaTest, StaysInProcessWithAnotherVmOnTheLibraryPath) {
+  // A directory with some libjvm on LD_LIBRARY_PATH makes the runtime library
+  // restart the executable unless the path begins with the runtime's own VM.
+  spit(dir / "other/lib/server/libjvm.so", "");
+  Outcome o = invoke({kJdk, "-cp", classes, "Hello", "kept"},
+                     {{"LD_LIBRARY_PATH", (dir / "other/lib/server").string()}});
+  EXPECT_EQ(o.status, 3) << o.err;
+  EXPECT_EQ(o.out, "arg[kept]\nhome=" + fs::canonical(kJdk).string() + "\nx=null\n");
 }
 
 TEST_F(InvokeOtherJavaTest, RunsOnASecondRuntimeVersion) {
@@ -271,7 +288,8 @@ TEST_F(InvokeOtherTest, DirectoryWithoutLibraryCannotLoadRuntime) {
   fs::path runtime = runtimeWith({});
   Outcome o = invoke({runtime.string(), "Hello"}, {{"QUORVANE_LOG", "yes"}});
   EXPECT_EQ(o.status, 1);
-  EXPECT_NE(o.err.find("] load library " + (runtime / "lib/libjli.so").string() + ".\n"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("] load library " + (runtime / "lib/libjli.so").string() + ".\n"), std::string::npos)
+      << o.err;
   EXPECT_NE(o.err.find("Demo: internal failure: Could not load JRE.\n"), std::string::npos) << o.err;
   EXPECT_FALSE(fs::exists(argumentFile));
 }
@@ -297,8 +315,8 @@ TEST_F(InvokeOtherTest, PassesTheFourteenArgumentsWithDefaultVersion) {
   std::vector<Call> calls = readCalls(dir / "record");
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].argv, (std::vector<std::string>{program, "-Xmx64m", "Main", "an argument", ""}));
-  EXPECT_EQ(calls[0].rest, (std::vector<std::string>{"terminated", "0", "<null>", "0", "<null>", "1.7.0", "1.7.0",
-                                                     "java", "java", "0", "0", "0", "0"}));
+  EXPECT_EQ(calls[0].rest, (std::vector<std::string>{"terminated", "0", "<null>", "0", "<null>", "1.7.0",
+                                                     "1.7.0", "java", "java", "0", "0", "0", "0"}));
 }
 
 TEST_F(InvokeOtherTest, PassesTheRuntimeVersionAndReentersThroughTheShortcut) {
@@ -313,8 +331,8 @@ TEST_F(InvokeOtherTest, PassesTheRuntimeVersionAndReentersThroughTheShortcut) {
   EXPECT_EQ(o.status, 142) << o.err;
   std::vector<Call> calls = readCalls(dir / "record");
   ASSERT_EQ(calls.size(), 2u);
-  const std::vector<std::string> fixed = {"terminated", "0", "<null>", "0",    "<null>", "11.0.2", "11.0.2",
-                                          "java",       "java", "0",  "0", "0", "0"};
+  const std::vector<std::string> fixed = {"terminated", "0",    "<null>", "0", "<null>", "11.0.2", "11.0.2",
+                                          "java",       "java", "0",      "0", "0",      "0"};
   EXPECT_EQ(calls[0].argv, (std::vector<std::string>{program, "Main"}));
   EXPECT_EQ(calls[0].rest, fixed);
   // The second entry hands over its own vector; no argument file is read and no dialog shown.

@@ -9,10 +9,11 @@
 
 #include "mac_installer/global.h"
 #include "platform/Exception.h"
+#include "platform/FileManager.h"
 #include "platform/Notice.h"
 #include "platform/Log.h"
-#include "platform/FileManager.h"
 #include "platform/Paths.h"
+#include "platform/RuntimeLibrary.h"
 
 std::int32_t argc = 0;
 char** argv = nullptr;
@@ -218,15 +219,18 @@ std::int32_t Launcher::launch() {
   lookUp(library.get(), "JLI_PreprocessArg", list.preprocessArg);
   lookUp(library.get(), "JLI_StringDup", list.stringDup);
   lookUp(library.get(), "JLI_MemFree", list.memFree);
-  if (!JLI_LaunchFxnPtr) throw platform::Exception(kJavaLaunchError, "Could not get function pointer for JLI_Launch.");
+  if (!JLI_LaunchFxnPtr)
+    throw platform::Exception(kJavaLaunchError, "Could not get function pointer for JLI_Launch.");
   // The library must stay loaded for the rest of the process: JLI_Launch runs
   // the Java application out of it, and a re-entry calls JLI_LaunchFxnPtr again.
   library.release();
 
   expandArgumentFiles(list);
+  platform::prepareForRuntimeLibrary(path);
 
   _DLog("%s [Line %d] launching %p %d", __PRETTY_FUNCTION__, __LINE__, JLI_LaunchFxnPtr, argc);
-  for (std::int32_t i = 0; i < argc; ++i) _DLog("%s [Line %d] arg %s", __PRETTY_FUNCTION__, __LINE__, argv[i]);
+  for (std::int32_t i = 0; i < argc; ++i)
+    _DLog("%s [Line %d] arg %s", __PRETTY_FUNCTION__, __LINE__, argv[i]);
 
   // Set process-wide so that a re-entry passes the same version.
   if (!launchJavaVersion) launchJavaVersion = kDefaultLaunchVersion;
@@ -244,7 +248,8 @@ bool isValidUtf8(std::string_view text) {
   const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
   for (std::size_t at = 0; at < text.size();) {
     utf8proc_int32_t codePoint = 0;
-    utf8proc_ssize_t n = utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(text.size() - at), &codePoint);
+    utf8proc_ssize_t n =
+        utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(text.size() - at), &codePoint);
     if (n <= 0) return false;
     at += static_cast<std::size_t>(n);
   }

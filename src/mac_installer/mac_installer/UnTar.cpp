@@ -24,6 +24,7 @@ namespace {
 constexpr int kBlockSize = 512;
 constexpr int kHeaderReadSize = 500;
 constexpr std::int32_t kChunkSize = 32768;
+constexpr unsigned kReaderBufferSize = 256 * 1024;
 // Long names and extended headers are held in memory until the entry they
 // describe; anything larger than this is not a header a tar writer makes.
 constexpr std::int64_t kMaxExtensionSize = 65536;
@@ -398,15 +399,21 @@ void UnTar::untar(const std::string& archivePath, const std::string& destination
     return;
   }
   duplicate.release();  // gzclose closes it
+  // zlib's default 8 KiB input buffer costs about a tenth of the
+  // decompression time on a runtime archive; 256 KiB (768 KiB of buffers in
+  // all) brings it to the speed of the best inflate loops.
+  gzbuffer(stream.get(), kReaderBufferSize);
 
   extractEntries(stream.get(), destination, uncompressedLength, progress);
   stream.reset();
   if (progress) progress(100);
 }
 
-void UnTar::extractEntries(gzFile_s* stream, const std::string& destination, std::int32_t uncompressedLength,
-                           const Progress& progress) {
+void UnTar::extractEntries(gzFile_s* stream, const std::string& destinationPath,
+                           std::int32_t uncompressedLength, const Progress& progress) {
   platform::FileManager fileManager;
+  std::string destination = destinationPath;
+  while (destination.size() > 1 && destination.back() == '/') destination.pop_back();
   char header[kBlockSize];
   Extensions pending;
   bool extractedAny = false;

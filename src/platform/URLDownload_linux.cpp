@@ -1,0 +1,434 @@
+// URL downloads through libcurl: one helper thread per transfer, events
+// handed to the main queue and delivered there in order.
+#include "platform/URLDownload.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+
+#include "platform/Format.h"
+#include "platform/MainQueue.h"
+
+namespace platform {
+
+bool URLDownloadDelegate::download(URLDownload&, const std::string&) { return false; }
+void URLDownloadDelegate::download(URLDownload&, const URLResponse&) {}
+void URLDownloadDelegate::download(URLDownload&, std::uint64_t) {}
+void URLDownloadDelegate::download(URLDownload&, const URLError&) {}
+void URLDownloadDelegate::downloadDidFinish(URLDownload&) {}
+
+namespace {
+
+struct CurlDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct CurlUrlDeleter {
+  void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
+};
+struct CurlListDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+// Before any helper thread exists: the library's global set-up is not
+// thread-safe.
+void initCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// Why url cannot be downloaded, or nothing when it can.
+std::optional<std::string> checkURL(const std::string& url) {
+  std::unique_ptr<CURLU, CurlUrlDeleter> parsed(curl_url());
+  if (!parsed) return std::string("out of memory");
+  CURLUcode code = curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME);
+  if (code != CURLUE_OK) return format("not a valid URL: %s", curl_url_strerror(code));
+  char* scheme = nullptr;
+  if (curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK || !scheme)
+    return std::string("not a valid URL: no scheme");
+  std::string name(scheme);
+  curl_free(scheme);
+  const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+  for (const char* const* protocol = info->protocols; protocol && *protocol; ++protocol)
+    if (name == *protocol) return std::nullopt;
+  return format("unsupported URL scheme \"%s\"", name);
+}
+
+// About a screen refresh: progress shown more often is not seen.
+constexpr std::int64_t kDataEventInterval = 15000;  // microseconds
+
+std::int64_t steadyMicroseconds() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string mimeTypeOf(const char* contentType) {
+  if (!contentType) return {};
+  std::string type(contentType);
+  type = type.substr(0, type.find(';'));
+  while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.pop_back();
+  for (char& c : type)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return type;
+}
+
+// One event for the delegate, made on the helper thread.
+struct Event {
+  enum class Kind { Response, Data, Failure, Finish } kind;
+  URLResponse response;
+  URLError error;
+};
+
+// The state shared by the download object (main thread), the helper thread
+// and the posted events. Settings are fixed before the helper starts.
+struct Transfer {
+  URLRequest request;
+  std::string destination;
+  bool allowOverwrite = false;
+  bool deletesFileUponFailure = false;
+
+  // Set by cancel on the main thread, read by the helper's callbacks.
+  std::atomic<bool> aborted{false};
+  // Bytes written but not yet reported, and whether a data event that will
+  // take them is queued. At most one data event is queued at a time, and
+  // the helper posts them at most every kDataEventInterval, so a fast
+  // transfer does not wake the main thread for every buffer.
+  std::atomic<std::uint64_t> pendingBytes{0};
+  std::atomic<bool> dataEventQueued{false};
+
+  // Guards the file's creation against its deletion by cancel: after
+  // cancel() has returned the helper never creates the file.
+  std::mutex fileMutex;
+  bool fileCreated = false;
+  int fd = -1;
+
+  void abort() {
+    std::lock_guard<std::mutex> guard(fileMutex);
+    aborted = true;
+    // The helper may still write through its descriptor into the unlinked
+    // file until the library notices the abort; that is harmless.
+    if (fileCreated) ::unlink(destination.c_str());
+  }
+  bool createFile(std::string* error) {
+    std::lock_guard<std::mutex> guard(fileMutex);
+    if (aborted) return false;
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (allowOverwrite ? O_TRUNC : O_EXCL);
+    fd = ::open(destination.c_str(), flags, 0666);
+    if (fd < 0) {
+      *error = format("open(%s): %s", destination, std::strerror(errno));
+      return false;
+    }
+    fileCreated = true;
+    return true;
+  }
+  void deleteFileAfterFailure() {
+    std::lock_guard<std::mutex> guard(fileMutex);
+    if (fileCreated && !aborted) ::unlink(destination.c_str());
+  }
+};
+
+class CurlDownload;
+
+// The helper thread's side of one transfer.
+class Helper {
+ public:
+  Helper(std::shared_ptr<Transfer> transfer, std::weak_ptr<CurlDownload> owner, MainQueue& queue)
+      : transfer_(std::move(transfer)), owner_(std::move(owner)), queue_(queue) {}
+  void run();
+
+ private:
+  static size_t onHeader(char*, size_t size, size_t count, void* self);
+  static size_t onData(char* data, size_t size, size_t count, void* self);
+  static int onProgress(void* self, curl_off_t, curl_off_t now, curl_off_t, curl_off_t);
+
+  bool beginResponse();
+  void postData(std::int64_t now, bool force);
+  bool writeAll(const char* data, size_t length);
+  void post(Event event);
+  void fail(std::string description);
+  std::string effectiveURL() const;
+  bool isHTTP() const;
+
+  std::shared_ptr<Transfer> transfer_;
+  std::weak_ptr<CurlDownload> owner_;
+  MainQueue& queue_;
+  std::unique_ptr<CURL, CurlDeleter> curl_;
+  char errorBuffer_[CURL_ERROR_SIZE] = {};
+  bool responseSeen_ = false;
+  long httpErrorStatus_ = 0;
+  std::string fileError_;
+  bool timedOut_ = false;
+  std::int64_t lastActivity_ = 0;
+  std::int64_t lastDataEvent_ = 0;
+  curl_off_t lastReceived_ = 0;
+};
+
+class CurlDownload : public URLDownload, public std::enable_shared_from_this<CurlDownload> {
+ public:
+  CurlDownload(const URLRequest& request, URLDownloadDelegate& delegate, MainQueue& queue)
+      : transfer_(std::make_shared<Transfer>()), delegate_(delegate), queue_(queue) {
+    transfer_->request = request;
+  }
+  ~CurlDownload() override {
+    // A download dropped while running stops like a cancelled one.
+    if (started_ && !ended_ && !cancelled_) transfer_->abort();
+  }
+
+  void setDeletesFileUponFailure(bool deletes) override {
+    if (!started_) transfer_->deletesFileUponFailure = deletes;
+  }
+  void setDestination(const std::string& path, bool allowOverwrite) override {
+    if (started_) return;
+    transfer_->destination = path;
+    transfer_->allowOverwrite = allowOverwrite;
+  }
+  void cancel() override {
+    if (cancelled_ || ended_) return;
+    cancelled_ = true;
+    transfer_->abort();
+  }
+  const URLRequest& request() const override { return transfer_->request; }
+
+  // Main thread, as the task after the creating one.
+  void start() {
+    if (cancelled_) return;
+    started_ = true;
+    std::thread([helper = Helper(transfer_, weak_from_this(), queue_)]() mutable { helper.run(); })
+        .detach();
+  }
+
+  // Main thread: hands one event to the delegate unless the download was
+  // cancelled or has already ended.
+  void deliver(const Event& event) {
+    if (cancelled_ || ended_) return;
+    // The delegate may drop its reference to this download in a callback.
+    auto self = shared_from_this();
+    switch (event.kind) {
+      case Event::Kind::Response:
+        delegate_.download(*this, event.response.mimeType);
+        if (!cancelled_) delegate_.download(*this, event.response);
+        break;
+      case Event::Kind::Data:
+        // Cleared before taking the bytes: a helper that still sees the
+        // flag set knows these bytes go with this event.
+        transfer_->dataEventQueued = false;
+        if (std::uint64_t length = transfer_->pendingBytes.exchange(0)) delegate_.download(*this, length);
+        break;
+      case Event::Kind::Failure:
+        ended_ = true;
+        delegate_.download(*this, event.error);
+        break;
+      case Event::Kind::Finish:
+        ended_ = true;
+        delegate_.downloadDidFinish(*this);
+        break;
+    }
+  }
+
+ private:
+  std::shared_ptr<Transfer> transfer_;
+  URLDownloadDelegate& delegate_;
+  MainQueue& queue_;
+  // Main thread only.
+  bool started_ = false;
+  bool cancelled_ = false;
+  bool ended_ = false;
+};
+
+// Helper thread ---------------------------------------------------------------
+
+void Helper::post(Event event) {
+  queue_.post([owner = owner_, event = std::move(event)] {
+    if (auto download = owner.lock()) download->deliver(event);
+  });
+}
+
+void Helper::fail(std::string description) {
+  if (transfer_->deletesFileUponFailure) transfer_->deleteFileAfterFailure();
+  Event event{Event::Kind::Failure, {}, {std::move(description), effectiveURL()}};
+  post(std::move(event));
+}
+
+std::string Helper::effectiveURL() const {
+  char* url = nullptr;
+  if (curl_ && curl_easy_getinfo(curl_.get(), CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url) return url;
+  return transfer_->request.url;
+}
+
+bool Helper::isHTTP() const {
+  char* scheme = nullptr;
+  if (curl_easy_getinfo(curl_.get(), CURLINFO_SCHEME, &scheme) != CURLE_OK || !scheme) return false;
+  return strcasecmp(scheme, "http") == 0 || strcasecmp(scheme, "https") == 0;
+}
+
+// Called before the first byte of the final response's body (or at its end
+// when it has none): refuses error statuses, creates the file and reports
+// the response.
+bool Helper::beginResponse() {
+  responseSeen_ = true;
+  long status = 0;
+  curl_easy_getinfo(curl_.get(), CURLINFO_RESPONSE_CODE, &status);
+  if (isHTTP() && status >= 400) {
+    httpErrorStatus_ = status;
+    return false;
+  }
+  if (!transfer_->createFile(&fileError_)) return false;
+  URLResponse response;
+  response.url = effectiveURL();
+  response.statusCode = status;
+  char* contentType = nullptr;
+  curl_easy_getinfo(curl_.get(), CURLINFO_CONTENT_TYPE, &contentType);
+  response.mimeType = mimeTypeOf(contentType);
+  curl_off_t length = -1;
+  curl_easy_getinfo(curl_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  response.expectedContentLength = length < 0 ? -1 : static_cast<std::int64_t>(length);
+  post(Event{Event::Kind::Response, std::move(response), {}});
+  return true;
+}
+
+bool Helper::writeAll(const char* data, size_t length) {
+  while (length > 0) {
+    ssize_t written = ::write(transfer_->fd, data, length);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      fileError_ = format("write(%s): %s", transfer_->destination, std::strerror(errno));
+      return false;
+    }
+    data += written;
+    length -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+void Helper::postData(std::int64_t now, bool force) {
+  if (!force && now - lastDataEvent_ < kDataEventInterval) return;
+  if (transfer_->pendingBytes == 0 || transfer_->dataEventQueued) return;
+  lastDataEvent_ = now;
+  transfer_->dataEventQueued = true;
+  post(Event{Event::Kind::Data, {}, {}});
+}
+
+size_t Helper::onHeader(char*, size_t size, size_t count, void* self) {
+  static_cast<Helper*>(self)->lastActivity_ = steadyMicroseconds();
+  return size * count;
+}
+
+// Returning less than the length given stops the transfer.
+size_t Helper::onData(char* data, size_t size, size_t count, void* self) {
+  auto* helper = static_cast<Helper*>(self);
+  size_t length = size * count;
+  if (helper->transfer_->aborted) return 0;
+  if (!helper->responseSeen_ && !helper->beginResponse()) return 0;
+  if (!helper->writeAll(data, length)) return 0;
+  helper->lastActivity_ = steadyMicroseconds();
+  helper->transfer_->pendingBytes.fetch_add(length);
+  helper->postData(helper->lastActivity_, false);
+  return length;
+}
+
+// Called at least once a second while the transfer runs, also while no byte
+// arrives: the place for cancel and the idle time-out.
+int Helper::onProgress(void* self, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
+  auto* helper = static_cast<Helper*>(self);
+  if (helper->transfer_->aborted) return 1;
+  std::int64_t now = steadyMicroseconds();
+  if (received != helper->lastReceived_) {
+    helper->lastReceived_ = received;
+    helper->lastActivity_ = now;
+  }
+  // Bytes held back by the interval go out here when no more data comes.
+  helper->postData(now, false);
+  double timeout = helper->transfer_->request.timeoutInterval;
+  if (timeout > 0 && static_cast<double>(now - helper->lastActivity_) > timeout * 1e6) {
+    helper->timedOut_ = true;
+    return 1;
+  }
+  return 0;
+}
+
+void Helper::run() {
+  curl_.reset(curl_easy_init());
+  if (!curl_) {
+    fail("the transfer library could not start a transfer");
+    return;
+  }
+  const URLRequest& request = transfer_->request;
+  if (transfer_->destination.empty()) {
+    fail("the download has no destination");
+    return;
+  }
+  CURL* curl = curl_.get();
+  std::unique_ptr<curl_slist, CurlListDeleter> headers;
+  if (request.cachePolicy == kURLRequestReloadIgnoringLocalAndRemoteCacheData) {
+    headers.reset(curl_slist_append(nullptr, "Cache-Control: no-cache"));
+    headers.reset(curl_slist_append(headers.release(), "Pragma: no-cache"));
+  }
+  curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer_);
+  // No signals from a helper thread (name resolution time-outs use them).
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 20L);
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp,ftps");
+  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 256L * 1024L);
+  if (request.timeoutInterval > 0)
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.timeoutInterval * 1000));
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Helper::onHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Helper::onData);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Helper::onProgress);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+
+  lastActivity_ = steadyMicroseconds();
+  CURLcode result = curl_easy_perform(curl);
+  if (result == CURLE_OK && !responseSeen_) beginResponse();
+
+  int fd = transfer_->fd;
+  transfer_->fd = -1;
+  if (fd >= 0 && ::close(fd) != 0 && fileError_.empty())
+    fileError_ = format("close(%s): %s", transfer_->destination, std::strerror(errno));
+
+  if (transfer_->aborted) return;
+  // Every byte is reported before the last event.
+  postData(steadyMicroseconds(), true);
+  if (httpErrorStatus_ != 0)
+    fail(format("HTTP status %ld", httpErrorStatus_));
+  else if (!fileError_.empty())
+    fail(fileError_);
+  else if (timedOut_)
+    fail(format("The request timed out: no data for %g seconds", request.timeoutInterval));
+  else if (result != CURLE_OK)
+    fail(errorBuffer_[0] ? std::string(errorBuffer_) : std::string(curl_easy_strerror(result)));
+  else
+    post(Event{Event::Kind::Finish, {}, {}});
+}
+
+}  // namespace
+
+std::shared_ptr<URLDownload> makeURLDownload(const URLRequest& request, URLDownloadDelegate& delegate,
+                                             MainQueue& mainQueue, std::string* error) {
+  initCurlOnce();
+  if (auto reason = checkURL(request.url)) {
+    if (error) *error = *reason;
+    return nullptr;
+  }
+  auto download = std::make_shared<CurlDownload>(request, delegate, mainQueue);
+  // Queued behind the creating task, so the caller's settings come first.
+  mainQueue.post([weak = std::weak_ptr<CurlDownload>(download)] {
+    if (auto download = weak.lock()) download->start();
+  });
+  return download;
+}
+
+}  // namespace platform
