@@ -5,10 +5,12 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -35,6 +37,8 @@ class LoopbackServer {
   //   /stall/N       announces N bytes, sends nothing for N milliseconds
   //   /trickle       announces 10 MB, sends 100 bytes every 20 ms (at most 20 s)
   //   /served        the file given to serveFile, with a Content-Length
+  //   /served-chunked  the same, chunked, no length announced
+  //   /served-half   the same, announced whole, cut off after half of it
   LoopbackServer() {
     server_.Get(R"(/file/(\d+))", [this](const httplib::Request& request, httplib::Response& response) {
       note(request);
@@ -93,14 +97,27 @@ class LoopbackServer {
     });
     server_.Get("/served", [this](const httplib::Request& request, httplib::Response& response) {
       note(request);
-      std::string path;
-      {
-        std::lock_guard<std::mutex> guard(mutex_);
-        path = servedFile_;
-      }
-      std::ifstream in(path, std::ios::binary);
-      std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      response.set_content(body, "application/x-gzip");
+      response.set_content(servedBody(), "application/x-gzip");
+    });
+    server_.Get("/served-chunked", [this](const httplib::Request& request, httplib::Response& response) {
+      note(request);
+      auto body = std::make_shared<std::string>(servedBody());
+      response.set_chunked_content_provider("application/x-gzip", [body](size_t offset, httplib::DataSink& sink) {
+        if (offset >= body->size()) {
+          sink.done();
+          return true;
+        }
+        return sink.write(body->data() + offset, std::min<size_t>(65536, body->size() - offset));
+      });
+    });
+    server_.Get("/served-half", [this](const httplib::Request& request, httplib::Response& response) {
+      note(request);
+      auto body = std::make_shared<std::string>(servedBody());
+      response.set_content_provider(body->size(), "application/x-gzip",
+                                    [body](size_t offset, size_t, httplib::DataSink& sink) {
+                                      if (offset >= body->size() / 2) return false;  // drops the connection
+                                      return sink.write(body->data() + offset, body->size() / 2 - offset);
+                                    });
     });
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
@@ -130,6 +147,15 @@ class LoopbackServer {
   int requestCount() const { return requests_; }
 
  private:
+  std::string servedBody() {
+    std::string path;
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      path = servedFile_;
+    }
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
   void note(const httplib::Request& request) {
     std::lock_guard<std::mutex> guard(mutex_);
     lastHeaders_ = request.headers;
