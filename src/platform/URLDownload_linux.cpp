@@ -62,6 +62,9 @@ std::optional<std::string> checkURL(const std::string& url) {
   return format("unsupported URL scheme \"%s\"", name);
 }
 
+// About a screen refresh: progress shown more often is not seen.
+constexpr std::int64_t kDataEventInterval = 15000;  // microseconds
+
 std::int64_t steadyMicroseconds() {
   using namespace std::chrono;
   return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
@@ -94,10 +97,12 @@ struct Transfer {
 
   // Set by cancel on the main thread, read by the helper's callbacks.
   std::atomic<bool> aborted{false};
-  // Bytes written but not yet reported; a data event is posted only when
-  // this goes up from zero, so the main queue sees at most one pending data
-  // event however fast the bytes come.
+  // Bytes written but not yet reported, and whether a data event that will
+  // take them is queued. At most one data event is queued at a time, and
+  // the helper posts them at most every kDataEventInterval, so a fast
+  // transfer does not wake the main thread for every buffer.
   std::atomic<std::uint64_t> pendingBytes{0};
+  std::atomic<bool> dataEventQueued{false};
 
   // Guards the file's creation against its deletion by cancel: after
   // cancel() has returned the helper never creates the file.
@@ -145,6 +150,7 @@ class Helper {
   static int onProgress(void* self, curl_off_t, curl_off_t now, curl_off_t, curl_off_t);
 
   bool beginResponse();
+  void postData(std::int64_t now, bool force);
   bool writeAll(const char* data, size_t length);
   void post(Event event);
   void fail(std::string description);
@@ -161,6 +167,7 @@ class Helper {
   std::string fileError_;
   bool timedOut_ = false;
   std::int64_t lastActivity_ = 0;
+  std::int64_t lastDataEvent_ = 0;
   curl_off_t lastReceived_ = 0;
 };
 
@@ -210,6 +217,9 @@ class CurlDownload : public URLDownload, public std::enable_shared_from_this<Cur
         if (!cancelled_) delegate_.download(*this, event.response);
         break;
       case Event::Kind::Data:
+        // Cleared before taking the bytes: a helper that still sees the
+        // flag set knows these bytes go with this event.
+        transfer_->dataEventQueued = false;
         if (std::uint64_t length = transfer_->pendingBytes.exchange(0)) delegate_.download(*this, length);
         break;
       case Event::Kind::Failure:
@@ -298,6 +308,14 @@ bool Helper::writeAll(const char* data, size_t length) {
   return true;
 }
 
+void Helper::postData(std::int64_t now, bool force) {
+  if (!force && now - lastDataEvent_ < kDataEventInterval) return;
+  if (transfer_->pendingBytes == 0 || transfer_->dataEventQueued) return;
+  lastDataEvent_ = now;
+  transfer_->dataEventQueued = true;
+  post(Event{Event::Kind::Data, {}, {}});
+}
+
 size_t Helper::onHeader(char*, size_t size, size_t count, void* self) {
   static_cast<Helper*>(self)->lastActivity_ = steadyMicroseconds();
   return size * count;
@@ -311,7 +329,8 @@ size_t Helper::onData(char* data, size_t size, size_t count, void* self) {
   if (!helper->responseSeen_ && !helper->beginResponse()) return 0;
   if (!helper->writeAll(data, length)) return 0;
   helper->lastActivity_ = steadyMicroseconds();
-  if (helper->transfer_->pendingBytes.fetch_add(length) == 0) helper->post(Event{Event::Kind::Data, {}, {}});
+  helper->transfer_->pendingBytes.fetch_add(length);
+  helper->postData(helper->lastActivity_, false);
   return length;
 }
 
@@ -325,6 +344,8 @@ int Helper::onProgress(void* self, curl_off_t, curl_off_t received, curl_off_t, 
     helper->lastReceived_ = received;
     helper->lastActivity_ = now;
   }
+  // Bytes held back by the interval go out here when no more data comes.
+  helper->postData(now, false);
   double timeout = helper->transfer_->request.timeoutInterval;
   if (timeout > 0 && static_cast<double>(now - helper->lastActivity_) > timeout * 1e6) {
     helper->timedOut_ = true;
@@ -379,6 +400,8 @@ void Helper::run() {
     fileError_ = format("close(%s): %s", transfer_->destination, std::strerror(errno));
 
   if (transfer_->aborted) return;
+  // Every byte is reported before the last event.
+  postData(steadyMicroseconds(), true);
   if (httpErrorStatus_ != 0)
     fail(format("HTTP status %ld", httpErrorStatus_));
   else if (!fileError_.empty())
