@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "LoopbackServer.h"
 #include "ManualQueue.h"
@@ -276,6 +278,113 @@ TEST_F(DownloadProgressTest, CancelStopsTheDownloadDeletesTheFileAndReleasesTheW
   queue().runFor(std::chrono::milliseconds(200));
   EXPECT_EQ(bar_.values.size(), values);
   EXPECT_TRUE(notices_.empty());
+}
+
+// The worker's download step -----------------------------------------------
+
+class DownloadWorkerTest : public DownloadProgressTest {
+ protected:
+  void SetUp() override {
+    DownloadProgressTest::SetUp();
+    fs::create_directories(root_ / "tmp");
+    previousTmp_ = getenv("TMPDIR") ? std::optional<std::string>(getenv("TMPDIR")) : std::nullopt;
+    setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
+    delegate_->tempDir.reset();
+    delegate_->window = &window_;
+  }
+  void TearDown() override {
+    if (previousTmp_)
+      setenv("TMPDIR", previousTmp_->c_str(), 1);
+    else
+      unsetenv("TMPDIR");
+    DownloadProgressTest::TearDown();
+  }
+  // A bundle for which no installed runtime qualifies, downloading url.
+  void useBundle(const std::string& url) {
+    fs::path bundle = root_ / "Worker.app";
+    fs::create_directories(bundle / "Contents/Resources/en.lproj");
+    platform::Dictionary info = {{"CFBundleName", Value("Demo")},
+                                 {"qvr.minVersion", Value("99")},
+                                 {"qvr.jreLocation", Value(" " + url + "\n")},
+                                 {"JavaVM", Value(platform::Dictionary{{"SearchSequence", Value(platform::Array{})}})}};
+    std::ofstream(bundle / "Contents/Info.plist") << Value(info).toXML();
+    std::ofstream(bundle / "Contents/Resources/en.lproj/Localizable.strings")
+        << "\"PrepareInstaller\" = \"Preparing %@\";\n"
+           "\"DownloadingJre\" = \"Downloading for %@\";\n"
+           "\"marlet.InternalError\" = \"Internal error: %@\";\n";
+    platform::Bundle::setMainBundlePathForTesting(bundle.string());
+  }
+  // Runs the worker on its own thread while this one serves the main queue;
+  // returns the exit status. onMain runs between the queue's tasks.
+  int runWorker(const std::function<void()>& onMain = {}) {
+    std::atomic<int> status{-1};
+    std::thread worker([&] {
+      try {
+        delegate_->worker();
+      } catch (const ExitCalled& exit) {
+        status = exit.status;
+      }
+      queue().post([] {});  // wakes the main side
+    });
+    queue().runUntil([&] {
+      if (onMain) onMain();
+      return status != -1;
+    }, std::chrono::seconds(30));
+    worker.join();
+    return status;
+  }
+  bool tmpIsEmpty() const { return fs::is_empty(root_ / "tmp"); }
+
+  struct NoWindow : platform::Window {
+    void setTitle(const std::string&) override {}
+    void close() override {}
+  } window_;
+  std::optional<std::string> previousTmp_;
+};
+
+TEST_F(DownloadWorkerTest, DownloadedArchiveIsInstalledInTheSameTemporaryDirectory) {
+  LoopbackServer server;
+  useBundle(server.url("/file/5000"));
+  std::string untarArchive, untarDestination, archiveContent;
+  delegate_->installers.untar = [&](const std::string& archive, const std::string& destination, std::int32_t,
+                                    const AppDelegate::Progress&) {
+    untarArchive = archive;
+    untarDestination = destination;
+    std::ifstream in(archive, std::ios::binary);
+    archiveContent.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  delegate_->installers.unpack = [](const std::string&, const AppDelegate::Progress&) { return true; };
+  // The run then stops for want of a main class: an internal error.
+  EXPECT_EQ(runWorker(), 1);
+  EXPECT_EQ(fs::path(untarArchive).filename(), "jre.tar.gz");
+  EXPECT_EQ(fs::path(untarArchive).parent_path().parent_path(), root_ / "tmp");
+  EXPECT_EQ(untarDestination, (fs::path(untarArchive).parent_path() / "jre.bundle").string());
+  EXPECT_EQ(archiveContent, testing_support::generatedBody(5000));
+  EXPECT_EQ(label_.texts, (std::vector<std::string>{"Downloading for Demo", "Preparing Demo"}));
+  EXPECT_EQ(bar_.values.back(), 0.0);
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(notices_[0].rfind("Internal error: ", 0), 0u) << notices_[0];
+  EXPECT_TRUE(tmpIsEmpty());
+}
+
+TEST_F(DownloadWorkerTest, CancelDuringTheDownloadEndsQuietlyAndRemovesTheDirectory) {
+  LoopbackServer server;
+  useBundle(server.url("/trickle"));
+  bool installed = false;
+  delegate_->installers.untar = [&](const std::string&, const std::string&, std::int32_t,
+                                    const AppDelegate::Progress&) { installed = true; };
+  bool pressed = false;
+  int status = runWorker([&] {
+    if (!pressed && delegate_->bytesReceived > 0) {
+      pressed = true;
+      delegate_->cancel();
+    }
+  });
+  EXPECT_TRUE(pressed);
+  EXPECT_EQ(status, 1);
+  EXPECT_FALSE(installed);
+  EXPECT_TRUE(notices_.empty());
+  EXPECT_TRUE(tmpIsEmpty());
 }
 
 }  // namespace
