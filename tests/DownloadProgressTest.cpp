@@ -280,6 +280,15 @@ TEST_F(DownloadProgressTest, CancelStopsTheDownloadDeletesTheFileAndReleasesTheW
   EXPECT_TRUE(notices_.empty());
 }
 
+TEST_F(DownloadProgressTest, CancelBeforeTheStartFetchesNothingAndReleasesTheWorker) {
+  LoopbackServer server;
+  delegate_->cancel();  // no download yet: only the flag
+  EXPECT_EQ(runDownload(server.url("/file/1000")), std::nullopt);
+  EXPECT_EQ(server.requestCount(), 0);
+  EXPECT_EQ(delegate_->downloader, nullptr);
+  EXPECT_FALSE(fs::exists(archive_));
+}
+
 // The worker's download step -----------------------------------------------
 
 class DownloadWorkerTest : public DownloadProgressTest {

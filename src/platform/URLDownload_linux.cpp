@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <atomic>

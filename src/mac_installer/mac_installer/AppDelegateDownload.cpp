@@ -116,6 +116,12 @@ void AppDelegate::startDownload(const std::optional<std::string>& name, const st
   // Free with condition 0, so this never waits; held until the download
   // finishes or is cancelled.
   downloadConditionLock->lockWhenCondition(0);
+  // Cancel pressed between the worker's post and this task found no
+  // download to stop: nothing is fetched, the worker wakes and sees the flag.
+  if (cancelled) {
+    downloadConditionLock->unlockWithCondition(1);
+    return;
+  }
   label->setStringValue(platform::format(bundleText(kDownloadingJreKey), name));
   platform::URLRequest request{url, platform::kURLRequestReloadIgnoringLocalAndRemoteCacheData, kDownloadTimeout};
   std::string error;
