@@ -83,8 +83,8 @@ class DownloadProgressTest : public ::testing::Test {
            "\"DownloadProgress\" = \"%@ MB of %@ MB (%@%%), %@ KB/s\";\n"
            "\"DownloadJreError\" = \"The runtime could not be downloaded.\";\n";
     platform::Bundle::setMainBundlePathForTesting(bundle.string());
-    platform::setNoticeHandlerForTesting(
-        [this](const std::optional<std::string>&, const std::string& message) { notices_.push_back(message); });
+    platform::setNoticeHandlerForTesting([this](const std::optional<std::string>&,
+                                                const std::string& message) { notices_.push_back(message); });
 
     delegate_ = std::make_unique<AppDelegate>(app_, std::chrono::microseconds(0));
     delegate_->label = &label_;
@@ -162,8 +162,8 @@ TEST_F(DownloadProgressTest, BarFollowsEveryCallbackAndTextAtMostEveryHalfSecond
   data(1'048'576, kStart + 1'000'001);  // exactly half a second after the last text: not yet
   data(1'048'576, kStart + 1'000'002);
   EXPECT_EQ(bar_.values, (std::vector<double>{10, 20, 30, 40, 50, 60}));
-  EXPECT_EQ(progressLabel_.texts,
-            (std::vector<std::string>{"3.0 MB of 10.0 MB (30%), 6143 KB/s", "6.0 MB of 10.0 MB (60%), 6143 KB/s"}));
+  EXPECT_EQ(progressLabel_.texts, (std::vector<std::string>{"3.0 MB of 10.0 MB (30%), 6143 KB/s",
+                                                            "6.0 MB of 10.0 MB (60%), 6143 KB/s"}));
 }
 
 TEST_F(DownloadProgressTest, UnknownOrZeroLengthMakesTheBarIndeterminateWithoutText) {
@@ -203,11 +203,6 @@ TEST_F(DownloadProgressTest, MegabytesHaveOneDecimalWithAPointAndNoGrouping) {
       {0.0, "0.0"}, {0.04, "0.0"}, {0.06, "0.1"}, {9.96, "10.0"}, {1234.5, "1234.5"}, {123456.78, "123456.8"},
   };
   for (const auto& [value, text] : cases) EXPECT_EQ(AppDelegate::formatMegabytes(value), text) << value;
-}
-
-TEST_F(DownloadProgressTest, NeverDecodesTheSourceData) {
-  for (const char* type : {"application/x-gzip", "application/macbinary", "application/octet-stream", ""})
-    EXPECT_FALSE(delegate_->download(fake_, std::string(type))) << type;
 }
 
 // The whole download on the main queue ---------------------------------------
@@ -312,10 +307,11 @@ class DownloadWorkerTest : public DownloadProgressTest {
   void useBundle(const std::string& url) {
     fs::path bundle = root_ / "Worker.app";
     fs::create_directories(bundle / "Contents/Resources/en.lproj");
-    platform::Dictionary info = {{"CFBundleName", Value("Demo")},
-                                 {"qvr.minVersion", Value("99")},
-                                 {"qvr.jreLocation", Value(" " + url + "\n")},
-                                 {"JavaVM", Value(platform::Dictionary{{"SearchSequence", Value(platform::Array{})}})}};
+    platform::Dictionary info = {
+        {"CFBundleName", Value("Demo")},
+        {"qvr.minVersion", Value("99")},
+        {"qvr.jreLocation", Value(" " + url + "\n")},
+        {"JavaVM", Value(platform::Dictionary{{"SearchSequence", Value(platform::Array{})}})}};
     std::ofstream(bundle / "Contents/Info.plist") << Value(info).toXML();
     std::ofstream(bundle / "Contents/Resources/en.lproj/Localizable.strings")
         << "\"PrepareInstaller\" = \"Preparing %@\";\n"
@@ -335,10 +331,12 @@ class DownloadWorkerTest : public DownloadProgressTest {
       }
       queue().post([] {});  // wakes the main side
     });
-    queue().runUntil([&] {
-      if (onMain) onMain();
-      return status != -1;
-    }, std::chrono::seconds(30));
+    queue().runUntil(
+        [&] {
+          if (onMain) onMain();
+          return status != -1;
+        },
+        std::chrono::seconds(30));
     worker.join();
     return status;
   }

@@ -56,8 +56,8 @@ int main(int count, char** arguments) {
   std::thread([] {
     delegate.downloadConditionLock->lockWhenCondition(1);
     delegate.downloadConditionLock->unlockWithCondition(0);
-    std::printf("%lld bytes, %ld bar updates, %ld progress texts\n", static_cast<long long>(delegate.bytesReceived),
-                bar.values, progressLabel.texts);
+    std::printf("%lld bytes, %ld bar updates, %ld progress texts\n",
+                static_cast<long long>(delegate.bytesReceived), bar.values, progressLabel.texts);
     platform::exitProcess(0);
   }).detach();
   application.loop.run();

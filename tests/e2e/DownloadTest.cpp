@@ -43,10 +43,11 @@ class DownloadTest : public ::testing::Test {
   }
   // A bundle for which no installed runtime qualifies, downloading from url.
   fs::path bundleDownloading(const std::string& url) {
-    Dictionary info = {{"JavaVM", Value(Dictionary{{"SearchSequence", Value(Array{})}})},
-                       {"qvr.minVersion", Value("99")},
-                       {"qvr.jreLocation", Value(url)},
-                       {"qvr.jreUncompressedSize", Value::integer(e2e::gzipUncompressedSize(e2e::jdkArchive()))}};
+    Dictionary info = {
+        {"JavaVM", Value(Dictionary{{"SearchSequence", Value(Array{})}})},
+        {"qvr.minVersion", Value("99")},
+        {"qvr.jreLocation", Value(url)},
+        {"qvr.jreUncompressedSize", Value::integer(e2e::gzipUncompressedSize(e2e::jdkArchive()))}};
     return e2e::makeBundle(root_, info);
   }
   static std::string lineWith(const std::string& text, const std::string& prefix) {
@@ -122,7 +123,8 @@ TEST_F(DownloadTest, CancelInTheWindowEndsQuietlyWithStatus1) {
   // focused one) is pressed with the keyboard.
   std::string script =
       "\"$0\" & pid=$!\n"
-      "for i in $(seq 300); do xdotool search --name 'Download Cancel Test' > /dev/null 2>&1 && break; sleep 0.1; done\n"
+      "for i in $(seq 300); do xdotool search --name 'Download Cancel Test' > /dev/null 2>&1 && break; sleep "
+      "0.1; done\n"
       "sleep 1.5\n"
       "wid=$(xdotool search --name 'Download Cancel Test' | head -1)\n"
       "xdotool windowfocus --sync \"$wid\" key --window \"$wid\" space\n"

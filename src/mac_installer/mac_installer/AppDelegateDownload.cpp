@@ -31,7 +31,8 @@ constexpr std::int64_t kProgressTextInterval = 500000;  // microseconds
 bool isWhiteSpaceOrNewline(utf8proc_int32_t c) {
   if (c == '\t' || (c >= 0x0A && c <= 0x0D) || c == 0x85) return true;
   utf8proc_category_t category = utf8proc_category(c);
-  return category == UTF8PROC_CATEGORY_ZS || category == UTF8PROC_CATEGORY_ZL || category == UTF8PROC_CATEGORY_ZP;
+  return category == UTF8PROC_CATEGORY_ZS || category == UTF8PROC_CATEGORY_ZL ||
+         category == UTF8PROC_CATEGORY_ZP;
 }
 
 std::string trimmed(const std::string& text) {
@@ -75,7 +76,8 @@ std::int32_t truncatedInt32(double value) {
 
 // Worker side -------------------------------------------------------------------
 
-std::optional<std::string> AppDelegate::downloadRuntime(platform::FileManager& fileManager, std::string& archive) {
+std::optional<std::string> AppDelegate::downloadRuntime(platform::FileManager& fileManager,
+                                                        std::string& archive) {
   const platform::Value& info = platform::Bundle::mainBundle()->infoDictionary();
   std::optional<std::string> location = info.getString(kJreLocationKey);
   std::string url = location ? trimmed(*location) : std::string();
@@ -123,7 +125,8 @@ void AppDelegate::startDownload(const std::optional<std::string>& name, const st
     return;
   }
   label->setStringValue(platform::format(bundleText(kDownloadingJreKey), name));
-  platform::URLRequest request{url, platform::kURLRequestReloadIgnoringLocalAndRemoteCacheData, kDownloadTimeout};
+  platform::URLRequest request{url, platform::kURLRequestReloadIgnoringLocalAndRemoteCacheData,
+                               kDownloadTimeout};
   std::string error;
   downloader = platform::makeURLDownload(request, *this, application.mainQueue(), &error);
   if (!downloader) {
@@ -192,10 +195,12 @@ std::string AppDelegate::formatMegabytes(double megabytes) {
 }
 
 std::string AppDelegate::downloadProgressText(std::int64_t now, double percent) const {
-  double rate = static_cast<double>(bytesReceived) / 1024.0 * 1000000.0 / static_cast<double>(now - downloadStartTime);
-  return platform::format(bundleText(kDownloadProgressKey), formatMegabytes(static_cast<double>(bytesReceived) / 1048576.0),
-                          formatMegabytes(static_cast<double>(expectedLength) / 1048576.0), truncatedInt32(percent),
-                          truncatedInt32(rate));
+  double rate =
+      static_cast<double>(bytesReceived) / 1024.0 * 1000000.0 / static_cast<double>(now - downloadStartTime);
+  return platform::format(bundleText(kDownloadProgressKey),
+                          formatMegabytes(static_cast<double>(bytesReceived) / 1048576.0),
+                          formatMegabytes(static_cast<double>(expectedLength) / 1048576.0),
+                          truncatedInt32(percent), truncatedInt32(rate));
 }
 
 std::function<std::int64_t()> AppDelegate::defaultDownloadClock() { return wallClockMicroseconds; }
