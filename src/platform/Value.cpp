@@ -123,6 +123,9 @@ plist_t toNode(const Value& v) {
     }
     case Value::Type::Date: {
       double s = v.asDate()->secondsSinceReferenceDate;
+      // The writer holds 32-bit seconds: dates beyond its range are clamped.
+      if (!(s >= -2147483648.0)) s = -2147483648.0;  // also NaN
+      if (s > 2147483647.0) s = 2147483647.0;
       double whole = std::floor(s);
       return plist_new_date(static_cast<int32_t>(whole), static_cast<int32_t>((s - whole) * 1e6));
     }
@@ -179,6 +182,54 @@ std::string formatReal(double d) {
     if (std::strtod(buf, nullptr) == d) break;
   }
   return buf;
+}
+
+std::uint64_t readBigEndian(const unsigned char* p, size_t size) {
+  std::uint64_t v = 0;
+  for (size_t i = 0; i < size; ++i) v = v << 8 | p[i];
+  return v;
+}
+
+// libplist aborts the process (an assertion) when it reads a dictionary key
+// that holds a NUL character, which a damaged binary list can carry. Such a
+// list is refused before it is parsed: no real setting holds a NUL. Only the
+// string objects of the object table are looked at; any other damage is left
+// to libplist, which refuses it. Lists crafted to make the scan slow (many
+// objects overlapping one long string) are refused as well.
+bool binaryListHoldsNulCharacter(std::string_view list) {
+  const auto* p = reinterpret_cast<const unsigned char*>(list.data());
+  const size_t n = list.size();
+  if (n < 8 + 32) return false;
+  const unsigned char* trailer = p + n - 32;
+  const size_t offsetSize = trailer[6];
+  const std::uint64_t objects = readBigEndian(trailer + 8, 8);
+  const std::uint64_t table = readBigEndian(trailer + 24, 8);
+  if (offsetSize < 1 || offsetSize > 8 || table >= n || objects > (n - table) / offsetSize) return false;
+  std::uint64_t budget = 64u << 20;  // bytes scanned at most
+  for (std::uint64_t i = 0; i < objects; ++i) {
+    std::uint64_t at = readBigEndian(p + table + i * offsetSize, offsetSize);
+    if (at >= n) continue;
+    const unsigned type = p[at] >> 4;
+    std::uint64_t count = p[at] & 0xF;
+    size_t pos = static_cast<size_t>(at) + 1;
+    if (type != 5 && type != 6) continue;  // ASCII and UTF-16 strings
+    if (count == 0xF) {
+      if (pos >= n || (p[pos] >> 4) != 1) continue;
+      const size_t intSize = size_t{1} << (p[pos] & 0xF);
+      if (intSize > 8 || pos + 1 + intSize > n) continue;
+      count = readBigEndian(p + pos + 1, intSize);
+      pos += 1 + intSize;
+    }
+    const std::uint64_t unit = type == 5 ? 1 : 2;
+    if (count > n || pos + count * unit > n) continue;
+    if (count * unit > budget) return true;
+    budget -= count * unit;
+    for (std::uint64_t k = 0; k < count; ++k) {
+      const unsigned char* c = p + pos + k * unit;
+      if (c[0] == 0 && (unit == 1 || c[1] == 0)) return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -270,7 +321,10 @@ void Value::describe(std::string& out, int indent, bool nested) const {
     }
     case Type::Date: {
       // 978307200 is the Unix time of the property-list epoch.
-      std::time_t t = static_cast<std::time_t>(std::floor(asDate()->secondsSinceReferenceDate)) + 978307200;
+      double seconds = asDate()->secondsSinceReferenceDate;
+      if (!(seconds > -1e12)) seconds = -1e12;  // keeps the conversion defined; also NaN
+      if (seconds > 1e12) seconds = 1e12;
+      std::time_t t = static_cast<std::time_t>(std::floor(seconds)) + 978307200;
       std::tm tm{};
       gmtime_r(&t, &tm);
       char buf[64];
@@ -312,10 +366,12 @@ std::optional<Value> Value::parse(std::string_view bytes) {
   if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
   plist_t root = nullptr;
   const auto len = static_cast<uint32_t>(bytes.size());
-  if (plist_is_binary(bytes.data(), len))
+  if (plist_is_binary(bytes.data(), len)) {
+    if (binaryListHoldsNulCharacter(bytes)) return std::nullopt;
     plist_from_bin(bytes.data(), len, &root);
-  else
+  } else {
     plist_from_xml(bytes.data(), len, &root);
+  }
   PlistPtr owner(root);
   return fromNode(root, 0);
 }

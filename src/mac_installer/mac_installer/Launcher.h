@@ -16,6 +16,7 @@
 
 #include "platform/Bundle.h"
 #include "platform/FileManager.h"
+#include "platform/Paths.h"
 #include "platform/Value.h"
 
 // JLI_Launch of the runtime's launcher library: fourteen arguments.
@@ -103,6 +104,21 @@ class Launcher {
                                              const std::string& bundlePath);
   std::optional<std::string> replaceVariables(const std::optional<std::string>& text);
   std::optional<std::string> resolveArtifactPath(const std::optional<std::string>& path);
+  // Applies the first matching set of "VersionSpecificVMOptions".
+  std::optional<std::string> addVersionSpecificOptions(const platform::Value* sets,
+                                                       std::vector<std::string>& options,
+                                                       const std::string& bundlePath,
+                                                       std::optional<std::string> classPath);
+  // readOptionsFile for a file at include depth (the top-level file is 1).
+  std::optional<std::string> readOptionsFile(const std::optional<std::string>& name,
+                                             std::vector<std::string>& options,
+                                             std::optional<std::string> classPath,
+                                             const std::string& bundlePath, int depth);
+  // Whether the dock options are passed to Java; tests cover both settings.
+  bool passDockOptions = platform::kPassDockOptions;
+  // The process arguments read by readJavaParameters (program path first);
+  // absent: the process's own.
+  std::optional<std::vector<std::string>> commandLineArguments;
 
   // Version strings -----------------------------------------------------------
   // Pure functions of their arguments; they touch no state of the object.
