@@ -268,6 +268,7 @@ std::string AppDelegate::provideRuntime(Launcher& launcher, platform::FileManage
     found = launcher.findJavaBundle(true);
   }
   if (found) return absolutePath(*found);
+  if (std::optional<std::string> downloaded = downloadRuntime(fileManager, archive)) return *downloaded;
   reportMissingRuntime();
 }
 

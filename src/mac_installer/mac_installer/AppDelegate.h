@@ -20,6 +20,7 @@
 #include "platform/Application.h"
 #include "platform/ConditionLock.h"
 #include "platform/FileManager.h"
+#include "platform/URLDownload.h"
 #include "platform/Value.h"
 #include "platform/Window.h"
 
@@ -36,7 +37,7 @@ class URLDownload;
 // The name of the failure a Cancel turns into.
 inline constexpr const char* kCancelledExceptionName = "QuorvaneCancelled";
 
-class AppDelegate : public platform::ApplicationDelegate {
+class AppDelegate : public platform::ApplicationDelegate, public platform::URLDownloadDelegate {
  public:
   // A progress report: a percentage, nominally 0 to 100.
   using Progress = std::function<void(double percent)>;
@@ -106,6 +107,25 @@ class AppDelegate : public platform::ApplicationDelegate {
   platform::Application& application;
   Installers installers;
 
+  // Runtime download (main thread) ---------------------------------------------
+  // The download start task: takes downloadConditionLock, shows the
+  // download label and starts fetching url into archive. Ends the process
+  // when url cannot be downloaded.
+  void startDownload(const std::optional<std::string>& name, const std::string& url, const std::string& archive);
+  bool download(platform::URLDownload& download, const std::string& mimeType) override;
+  void download(platform::URLDownload& download, const platform::URLResponse& response) override;
+  void download(platform::URLDownload& download, std::uint64_t length) override;
+  // Ends the process after removing the run's temporary directory.
+  void download(platform::URLDownload& download, const platform::URLError& error) override;
+  void downloadDidFinish(platform::URLDownload& download) override;
+  // "##0.0": at least one integer digit, one decimal, no grouping, "."
+  static std::string formatMegabytes(double megabytes);
+  // The "DownloadProgress" text for the counts so far at time now.
+  std::string downloadProgressText(std::int64_t now, double percent) const;
+  // Microseconds since the epoch, wall clock; tests replace the clock.
+  static std::function<std::int64_t()> defaultDownloadClock();
+  std::function<std::int64_t()> downloadClock = defaultDownloadClock();
+
  protected:
   // Starts worker() on a new background thread; tests record it instead.
   virtual void startWorker();
@@ -123,6 +143,10 @@ class AppDelegate : public platform::ApplicationDelegate {
   // runtime found on the machine. archive is the archive location in use.
   std::string provideRuntime(Launcher& launcher, platform::FileManager& fileManager, std::string& archive);
   [[noreturn]] void reportMissingRuntime();
+  // Has the archive named by "qvr.jreLocation" downloaded into a new
+  // temporary directory (archive becomes its path), waits for it and
+  // installs it; absent when no location is set.
+  std::optional<std::string> downloadRuntime(platform::FileManager& fileManager, std::string& archive);
   int runChild(const std::string& java, const std::vector<std::string>& arguments,
                platform::FileManager& fileManager);
   void handleFailure(const platform::Exception& failure, platform::FileManager& fileManager);
