@@ -47,14 +47,15 @@ class LoopbackServer {
     server_.Get(R"(/chunked/(\d+))", [this](const httplib::Request& request, httplib::Response& response) {
       note(request);
       size_t total = std::stoul(request.matches[1]);
-      response.set_chunked_content_provider("application/x-gzip", [total](size_t offset, httplib::DataSink& sink) {
-        if (offset >= total) {
-          sink.done();
-          return true;
-        }
-        std::string piece = generatedBody(total).substr(offset, 4096);
-        return sink.write(piece.data(), piece.size());
-      });
+      response.set_chunked_content_provider("application/x-gzip",
+                                            [total](size_t offset, httplib::DataSink& sink) {
+                                              if (offset >= total) {
+                                                sink.done();
+                                                return true;
+                                              }
+                                              std::string piece = generatedBody(total).substr(offset, 4096);
+                                              return sink.write(piece.data(), piece.size());
+                                            });
     });
     server_.Get(R"(/redirect/(\d+))", [this](const httplib::Request& request, httplib::Response& response) {
       note(request);
@@ -102,13 +103,14 @@ class LoopbackServer {
     server_.Get("/served-chunked", [this](const httplib::Request& request, httplib::Response& response) {
       note(request);
       auto body = std::make_shared<std::string>(servedBody());
-      response.set_chunked_content_provider("application/x-gzip", [body](size_t offset, httplib::DataSink& sink) {
-        if (offset >= body->size()) {
-          sink.done();
-          return true;
-        }
-        return sink.write(body->data() + offset, std::min<size_t>(65536, body->size() - offset));
-      });
+      response.set_chunked_content_provider(
+          "application/x-gzip", [body](size_t offset, httplib::DataSink& sink) {
+            if (offset >= body->size()) {
+              sink.done();
+              return true;
+            }
+            return sink.write(body->data() + offset, std::min<size_t>(65536, body->size() - offset));
+          });
     });
     server_.Get("/served-half", [this](const httplib::Request& request, httplib::Response& response) {
       note(request);

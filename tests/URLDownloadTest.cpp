@@ -1,7 +1,5 @@
 // URL downloads against a loopback server: callbacks in order on the main
 // queue, redirects, error statuses, broken and stalled transfers, cancel.
-#include "platform/URLDownload.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,6 +11,7 @@
 
 #include "LoopbackServer.h"
 #include "ManualQueue.h"
+#include "platform/URLDownload.h"
 
 namespace fs = std::filesystem;
 using platform::URLDownload;
@@ -110,8 +109,8 @@ class URLDownloadTest : public ::testing::Test {
 TEST_F(URLDownloadTest, StoresTheBodyAndReportsInOrderOnTheMainThread) {
   auto download = start(server_.url("/file/3000000"));
   ASSERT_TRUE(runToEnd());
-  EXPECT_EQ(delegate_.events,
-            (std::vector<std::string>{"decode application/octet-stream", "response 3000000", "data", "finish"}));
+  EXPECT_EQ(delegate_.events, (std::vector<std::string>{"decode application/octet-stream", "response 3000000",
+                                                        "data", "finish"}));
   EXPECT_FALSE(delegate_.offMainThread);
   EXPECT_EQ(delegate_.received, 3000000u);
   EXPECT_EQ(slurp(destination_), generatedBody(3000000));
@@ -262,7 +261,8 @@ TEST_F(URLDownloadTest, DownloadWithoutDestinationFails) {
 }
 
 TEST_F(URLDownloadTest, RefusesTextsThatAreNoDownloadableURL) {
-  for (const char* url : {"", "   ", "not a url", "jre.tar.gz", "http://exa mple.com/x", "nosuchscheme://host/x"}) {
+  for (const char* url :
+       {"", "   ", "not a url", "jre.tar.gz", "http://exa mple.com/x", "nosuchscheme://host/x"}) {
     std::string error;
     EXPECT_EQ(platform::makeURLDownload({url}, delegate_, queue(), &error), nullptr) << url;
     EXPECT_FALSE(error.empty()) << url;

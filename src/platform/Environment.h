@@ -22,4 +22,7 @@ std::string temporaryDirectory();
 // The user's home directory: $HOME, else the password database.
 std::string homeDirectory();
 
+// The process's own arguments, the program path first.
+std::vector<std::string> processArguments();
+
 }  // namespace platform

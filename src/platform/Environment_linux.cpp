@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 extern char** environ;
 
@@ -42,6 +44,20 @@ std::string homeDirectory() {
   if (const char* h = std::getenv("HOME"); h && *h) return h;
   if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
   return "/";
+}
+
+std::vector<std::string> processArguments() {
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> out;
+  size_t from = 0;
+  while (from < all.size()) {
+    size_t end = all.find('\0', from);
+    if (end == std::string::npos) end = all.size();
+    out.push_back(all.substr(from, end - from));
+    from = end + 1;
+  }
+  return out;
 }
 
 }  // namespace platform

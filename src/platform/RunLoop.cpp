@@ -1,7 +1,10 @@
 // The plain main loop: a locked task queue and a condition variable.
 #include "platform/RunLoop.h"
 
+#include <exception>
 #include <utility>
+
+#include "platform/Log.h"
 
 namespace platform {
 
@@ -36,7 +39,12 @@ void RunLoop::setTick(std::function<void()> tick, std::chrono::milliseconds tick
 
 void RunLoop::run() {
   while (true) {
-    runPending();
+    // A failing task must not end the loop that every later task needs.
+    try {
+      runPending();
+    } catch (const std::exception& e) {
+      log("%s [Line %d] main queue task failed: %@", __PRETTY_FUNCTION__, __LINE__, e.what());
+    }
     if (tick_) tick_();
     std::unique_lock<std::mutex> guard(mutex_);
     if (tick_)

@@ -2,7 +2,9 @@
 // optional pipe on the child's standard input, awaited by the thread that
 // started them. A child that cannot be started raises the platform exception
 // "NSInvalidArgumentException" with a reason naming the program and errno.
-// One Task object is used by one thread; signal() may be called from any.
+// One Task object is used by one thread, except that signal() may be called
+// from any thread, and one other thread may feed the input pipe
+// (writeToStandardInput, closeStandardInput) while waitUntilExit() runs.
 #pragma once
 
 #include <memory>

@@ -1,9 +1,8 @@
 // URL downloads through libcurl: one helper thread per transfer, events
 // handed to the main queue and delivered there in order.
-#include "platform/URLDownload.h"
-
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,6 +16,7 @@
 
 #include "platform/Format.h"
 #include "platform/MainQueue.h"
+#include "platform/URLDownload.h"
 
 namespace platform {
 
@@ -201,8 +201,7 @@ class CurlDownload : public URLDownload, public std::enable_shared_from_this<Cur
   void start() {
     if (cancelled_) return;
     started_ = true;
-    std::thread([helper = Helper(transfer_, weak_from_this(), queue_)]() mutable { helper.run(); })
-        .detach();
+    std::thread([helper = Helper(transfer_, weak_from_this(), queue_)]() mutable { helper.run(); }).detach();
   }
 
   // Main thread: hands one event to the delegate unless the download was

@@ -1,10 +1,312 @@
-// The installer front end.
+// The installer front end: launch notifications, Cancel, and the worker that
+// provides a runtime and runs the Java child process.
 #include "mac_installer/AppDelegate.h"
 
-#include "mac_installer/global.h"
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
 
-int applicationMain(int count, char** arguments) {
-  (void)arguments;
-  _DLog("%s [Line %d] front end not available in this build %d", __PRETTY_FUNCTION__, __LINE__, count);
-  return 1;
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "mac_installer/Launcher.h"
+#include "mac_installer/global.h"
+#include "platform/Bundle.h"
+#include "platform/Exception.h"
+#include "platform/Format.h"
+#include "platform/Log.h"
+#include "platform/Task.h"
+#include "platform/URLDownload.h"
+
+namespace {
+
+constexpr const char* kWizardCaptionKey = "WizardCaption";
+constexpr const char* kPrepareInstallerKey = "PrepareInstaller";
+constexpr const char* kButtonCancelKey = "ButtonCancel";
+constexpr const char* kIconName = "app";
+constexpr const char* kBundledArchive = "app/jre.tar.gz";
+constexpr const char* kJavaExecutable = "bin/java";
+constexpr const char* kJreBundleOption = "-Dqvr.jreBundle=%@";
+constexpr const char* kTarFileOption = "-Dqvr.tarFile=%@";
+
+// An absolute path without a trailing separator; the child's working
+// directory changes before these paths are handed over.
+std::string absolutePath(const std::string& path) {
+  std::error_code error;
+  std::string result = std::filesystem::absolute(path, error).lexically_normal().string();
+  if (error) result = path;
+  while (result.size() > 1 && result.back() == '/') result.pop_back();
+  return result;
+}
+
+}  // namespace
+
+[[noreturn]] int applicationMain(int count, char** arguments) {
+  platform::applicationMain(count, arguments,
+                            [](platform::Application& application) { return new AppDelegate(application); });
+}
+
+AppDelegate::AppDelegate(platform::Application& application, std::chrono::microseconds windowCloseDelay)
+    : application(application), windowCloseDelay_(windowCloseDelay) {
+  installers = defaultInstallers();
+}
+
+std::string AppDelegate::bundleText(const std::string& key) {
+  return platform::Bundle::mainBundle()->localizedString(key);
+}
+
+void AppDelegate::post(std::function<void(AppDelegate&)> change) {
+  application.mainQueue().post([this, change = std::move(change)] { change(*this); });
+}
+
+// Launch notifications and Cancel -------------------------------------------
+
+void AppDelegate::connectOutlets(const platform::WindowOutlets& outlets) {
+  window = outlets.window;
+  iconView = outlets.iconView;
+  progressBar = outlets.progressBar;
+  cancelButton = outlets.cancelButton;
+  label = outlets.label;
+  progressLabel = outlets.progressLabel;
+}
+
+void AppDelegate::applicationWillFinishLaunching() {
+  _DLog("%s [Line %d] app will finish launching", __PRETTY_FUNCTION__, __LINE__);
+  const platform::Value& info = platform::Bundle::mainBundle()->infoDictionary();
+  const platform::Value* initialProgress = info.get(kInitialProgressKey);
+  if (initialProgress && !platform::truthValue(initialProgress)) {
+    _DLog("%s [Line %d] hiding progress window", __PRETTY_FUNCTION__, __LINE__);
+    window->close();
+    return;
+  }
+  bool hide = false;
+  bool splash = false;
+  const std::vector<std::string>& arguments = application.arguments();
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    if (arguments[i] == "-c" || arguments[i] == "-q")
+      hide = true;
+    else if (arguments[i] == "-splash")
+      splash = true;
+  }
+  if (hide && !splash) {
+    _DLog("%s [Line %d] hiding progress window", __PRETTY_FUNCTION__, __LINE__);
+    window->close();
+  }
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+  _DLog("%s [Line %d] app finished launching", __PRETTY_FUNCTION__, __LINE__);
+  std::shared_ptr<platform::Bundle> bundle = platform::Bundle::mainBundle();
+  std::optional<std::string> name = bundle->infoDictionary().getString(kBundleNameKey);
+  window->setTitle(bundleText(kWizardCaptionKey));
+  label->setStringValue(platform::format(bundleText(kPrepareInstallerKey), name));
+  cancelButton->setTitle(bundleText(kButtonCancelKey));
+  // A PNG of the same name stands in for the icon where .icns cannot be read.
+  std::optional<std::string> icon = bundle->pathForResource(kIconName, "icns");
+  if (!icon) icon = bundle->pathForResource(kIconName, "png");
+  if (icon) iconView->setImageFromFile(*icon);
+  application.activateIgnoringOtherApps();
+  startWorker();
+}
+
+void AppDelegate::startWorker() {
+  // The worker owns the rest of the run and ends the process; never joined.
+  std::thread([this] { worker(); }).detach();
+}
+
+void AppDelegate::cancel() {
+  cancelled = true;
+  cancelButton->setEnabled(false);
+  if (downloader) {
+    downloader->cancel();
+    // The main thread has held the lock since the download started.
+    downloadConditionLock->unlockWithCondition(1);
+  }
+}
+
+// Child signals and input -----------------------------------------------------
+
+namespace {
+
+// While the child runs, SIGTERM and SIGHUP are handed on to it; SIGINT and
+// SIGQUIT are left to the child alone (a terminal sends them to the whole
+// process group). The handler only writes the number into a pipe, which a
+// relay thread reads: signalling under the Task's lock rules out hitting a
+// process id that was reaped and reused.
+int relayPipe[2] = {-1, -1};
+
+void onForwardedSignal(int signalNumber) {
+  int saved = errno;
+  unsigned char byte = static_cast<unsigned char>(signalNumber);
+  ssize_t ignored = ::write(relayPipe[1], &byte, 1);
+  (void)ignored;
+  errno = saved;
+}
+
+void armChildSignals() {
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGINT, &ignore, nullptr);
+  sigaction(SIGQUIT, &ignore, nullptr);
+  // A child that closed its input must not end this process.
+  sigaction(SIGPIPE, &ignore, nullptr);
+  if (relayPipe[0] < 0 && ::pipe2(relayPipe, O_CLOEXEC) != 0) return;
+  struct sigaction forward = {};
+  forward.sa_handler = onForwardedSignal;
+  forward.sa_flags = SA_RESTART;
+  sigemptyset(&forward.sa_mask);
+  sigaction(SIGTERM, &forward, nullptr);
+  sigaction(SIGHUP, &forward, nullptr);
+}
+
+void startSignalRelay(std::shared_ptr<platform::Task> task) {
+  if (relayPipe[0] < 0) return;
+  std::thread([task] {
+    unsigned char byte;
+    while (true) {
+      ssize_t n = ::read(relayPipe[0], &byte, 1);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+      _DLog("%s [Line %d] forwarding signal %d", __PRETTY_FUNCTION__, __LINE__, static_cast<int>(byte));
+      task->signal(byte);
+    }
+  }).detach();
+}
+
+// Copies this process's standard input into the child's pipe as it arrives,
+// in order; end of input closes the pipe. A child that closed its input ends
+// the forwarding quietly.
+void startInputForwarding(std::shared_ptr<platform::Task> task) {
+  std::thread([task] {
+    char buffer[65536];
+    while (true) {
+      ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      if (!task->writeToStandardInput(std::string_view(buffer, static_cast<size_t>(n)))) {
+        _DLog("%s [Line %d] child closed its input", __PRETTY_FUNCTION__, __LINE__);
+        break;
+      }
+    }
+    task->closeStandardInput();
+  }).detach();
+}
+
+}  // namespace
+
+// Worker ----------------------------------------------------------------------
+
+void AppDelegate::worker() {
+  platform::FileManager fileManager;
+  tempDir.reset();
+  cancelled = false;
+  _DLog("%s [Line %d] worker started", __PRETTY_FUNCTION__, __LINE__);
+  int status = 1;
+  try {
+    status = runWorker(fileManager);
+  } catch (const platform::Exception& failure) {
+    handleFailure(failure, fileManager);
+  } catch (const std::exception& failure) {
+    handleFailure(platform::Exception("NSGenericException", failure.what()), fileManager);
+  }
+  endProcess(status);
+}
+
+void AppDelegate::handleFailure(const platform::Exception& failure, platform::FileManager& fileManager) {
+  if (failure.name() == kCancelledExceptionName) {
+    _DLog("%s [Line %d] Cancelled", __PRETTY_FUNCTION__, __LINE__);
+  } else {
+    Launcher::displayError(kInternalError, failure.description());
+    platform::log("%s [Line %d] %@: %@", __PRETTY_FUNCTION__, __LINE__, failure, failure.callStackSymbols());
+  }
+  if (tempDir) fileManager.removeItem(*tempDir);
+}
+
+int AppDelegate::runWorker(platform::FileManager& fileManager) {
+  std::shared_ptr<platform::Bundle> bundle = platform::Bundle::mainBundle();
+  std::string archive = absolutePath(platform::joinPath(bundle->resourcePath(), kBundledArchive));
+  std::shared_ptr<Launcher> launcher = Launcher::launcher();
+
+  std::string runtimeBundle = provideRuntime(*launcher, fileManager, archive);
+
+  post([](AppDelegate& d) {
+    d.progressBar->setIndeterminate(true);
+    d.progressBar->startAnimation();
+    d.cancelButton->setEnabled(false);
+  });
+
+  std::vector<std::string> options;
+  std::optional<std::string> mainClass;
+  std::vector<std::string> arguments;
+  launcher->readJavaParameters(fileManager, options, mainClass, arguments, nullptr);
+  if (!mainClass)
+    throw platform::Exception("NSInvalidArgumentException",
+                              "no main class: the information dictionary's JavaVM has no MainClass");
+
+  std::vector<std::string> child = options;
+  child.push_back(platform::format(kJreBundleOption, runtimeBundle));
+  if (tempDir) child.push_back(platform::format(kTarFileOption, archive));
+  child.push_back(*mainClass);
+  child.insert(child.end(), arguments.begin(), arguments.end());
+  _DLog("%s [Line %d] args: %@", __PRETTY_FUNCTION__, __LINE__, child);
+
+  std::string home = getJreLocation(runtimeBundle, fileManager);
+  return runChild(platform::joinPath(home, kJavaExecutable), child, fileManager);
+}
+
+std::string AppDelegate::provideRuntime(Launcher& launcher, platform::FileManager& fileManager,
+                                        std::string& archive) {
+  // An archive in the bundle is always installed; nothing is searched then.
+  if (fileManager.fileExists(archive)) return handleTar(archive, fileManager);
+
+  _DLog("%s [Line %d] searching for public JREs", __PRETTY_FUNCTION__, __LINE__);
+  std::optional<std::string> found = launcher.findJavaBundle(false);
+  if (!found) {
+    _DLog("%s [Line %d] searching for other JREs", __PRETTY_FUNCTION__, __LINE__);
+    found = launcher.findJavaBundle(true);
+  }
+  if (found) return absolutePath(*found);
+  if (std::optional<std::string> downloaded = downloadRuntime(fileManager, archive)) return *downloaded;
+  reportMissingRuntime();
+}
+
+void AppDelegate::reportMissingRuntime() {
+  std::optional<std::string> name = platform::Bundle::mainBundle()->infoDictionary().getString(kBundleNameKey);
+  Launcher::displayError(kAppleJavaMinVersionError, Launcher::getJavaMinVersion(), name);
+  endProcess(1);
+}
+
+int AppDelegate::runChild(const std::string& java, const std::vector<std::string>& arguments,
+                          platform::FileManager& fileManager) {
+  // Shared with the relay and forwarding threads, which outlive this call
+  // until the process ends.
+  auto task = std::make_shared<platform::Task>();
+  task->setLaunchPath(java);
+  task->setArguments(arguments);
+  task->setStandardInputPipe(true);
+  armChildSignals();
+  task->launch();
+  startSignalRelay(task);
+  startInputForwarding(task);
+
+  std::this_thread::sleep_for(windowCloseDelay_);
+  post([](AppDelegate& d) { d.window->close(); });
+
+  std::optional<std::string> runDirectory = std::move(tempDir);
+  tempDir.reset();
+  task->waitUntilExit();
+  int status = task->terminationStatus();
+  if (runDirectory) fileManager.removeItem(*runDirectory);
+  return status;
+}
+
+void AppDelegate::endProcess(int status) {
+  application.exit(status);
+  std::abort();  // exit() never returns; a fake that does is a broken test
+}
+
+void AppDelegate::checkCancelled() const {
+  if (cancelled) throw platform::Exception(kCancelledExceptionName, "");
 }

@@ -16,6 +16,7 @@
 
 #include "platform/Bundle.h"
 #include "platform/FileManager.h"
+#include "platform/Paths.h"
 #include "platform/Value.h"
 
 // JLI_Launch of the runtime's launcher library: fourteen arguments.
@@ -103,6 +104,21 @@ class Launcher {
                                              const std::string& bundlePath);
   std::optional<std::string> replaceVariables(const std::optional<std::string>& text);
   std::optional<std::string> resolveArtifactPath(const std::optional<std::string>& path);
+  // Applies the first matching set of "VersionSpecificVMOptions".
+  std::optional<std::string> addVersionSpecificOptions(const platform::Value* sets,
+                                                       std::vector<std::string>& options,
+                                                       const std::string& bundlePath,
+                                                       std::optional<std::string> classPath);
+  // readOptionsFile for a file at include depth (the top-level file is 1).
+  std::optional<std::string> readOptionsFile(const std::optional<std::string>& name,
+                                             std::vector<std::string>& options,
+                                             std::optional<std::string> classPath,
+                                             const std::string& bundlePath, int depth);
+  // Whether the dock options are passed to Java; tests cover both settings.
+  bool passDockOptions = platform::kPassDockOptions;
+  // The process arguments read by readJavaParameters (program path first);
+  // absent: the process's own.
+  std::optional<std::vector<std::string>> commandLineArguments;
 
   // Version strings -----------------------------------------------------------
   // Pure functions of their arguments; they touch no state of the object.
@@ -140,6 +156,11 @@ class Launcher {
   static std::optional<std::string> getJavaMinVersion();
 
   // Runtime search ----------------------------------------------------------------
+  // The public search (false: own runtime, then the search sequence or the
+  // standard locations) or the registry search (true). The result is the
+  // chosen runtime's location, also kept in javaBundlePath, with its launch
+  // version in launchJavaVersion; absent when nothing fits. A failed
+  // unpacking of the own runtime shows a dialog and ends the process with 1.
   std::optional<std::string> findJavaBundle(bool registry);
   void findDirectoryJavaBundle(const std::optional<std::string>& directory,
                                platform::FileManager& fileManager,
@@ -150,4 +171,23 @@ class Launcher {
                             const std::optional<std::string>& minVersion,
                             const std::optional<std::string>& maxVersion,
                             const std::optional<std::string>& requiredVmIdPrefix, bool allowBeta);
+
+  // The steps of findJavaBundle, with the constraints read for one call.
+  struct SearchConstraints {
+    std::optional<std::string> minVersion;
+    std::optional<std::string> maxVersion;
+    std::optional<std::string> requiredVmIdPrefix;
+    bool allowBeta = false;
+  };
+  std::optional<std::string> searchRegistry(platform::FileManager& fileManager, const platform::Value& info,
+                                            const SearchConstraints& constraints);
+  // True when an own runtime was found (javaBundle, or the plain directory's
+  // launch version); the search then ends with it.
+  bool findOwnRuntime(platform::FileManager& fileManager, const platform::Value& info,
+                      const std::string& bundlePath);
+  void runOwnRuntime(platform::FileManager& fileManager);
+  void searchSequence(platform::FileManager& fileManager, const platform::Value& info,
+                      const SearchConstraints& constraints);
+  // Directory names of installed runtimes, highest version first by name.
+  std::vector<std::string> sortedByVersionDescending(const std::vector<std::string>& names);
 };

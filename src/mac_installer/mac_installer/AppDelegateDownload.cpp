@@ -1,0 +1,206 @@
+// The runtime download: the worker's step that has the archive downloaded
+// and waits for it, the download start on the main thread, and the
+// download's callbacks with the progress text.
+#include <sys/time.h>
+#include <utf8proc.h>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "mac_installer/AppDelegate.h"
+#include "mac_installer/Launcher.h"
+#include "mac_installer/global.h"
+#include "platform/Bundle.h"
+#include "platform/Exception.h"
+#include "platform/Format.h"
+#include "platform/Log.h"
+#include "platform/URLDownload.h"
+
+namespace {
+
+constexpr const char* kDownloadingJreKey = "DownloadingJre";
+constexpr const char* kDownloadProgressKey = "DownloadProgress";
+constexpr const char* kPrepareInstallerKey = "PrepareInstaller";
+constexpr const char* kDownloadedArchive = "jre.tar.gz";
+constexpr double kDownloadTimeout = 60.0;
+constexpr std::int64_t kProgressTextInterval = 500000;  // microseconds
+
+// White space and line breaks: the separators (Zs, Zl, Zp), tab, the line
+// break controls and NEL.
+bool isWhiteSpaceOrNewline(utf8proc_int32_t c) {
+  if (c == '\t' || (c >= 0x0A && c <= 0x0D) || c == 0x85) return true;
+  utf8proc_category_t category = utf8proc_category(c);
+  return category == UTF8PROC_CATEGORY_ZS || category == UTF8PROC_CATEGORY_ZL ||
+         category == UTF8PROC_CATEGORY_ZP;
+}
+
+std::string trimmed(const std::string& text) {
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  auto size = static_cast<utf8proc_ssize_t>(text.size());
+  utf8proc_ssize_t begin = 0;
+  utf8proc_ssize_t end = 0;  // just past the last character that stays
+  bool content = false;
+  for (utf8proc_ssize_t at = 0; at < size;) {
+    utf8proc_int32_t c;
+    utf8proc_ssize_t length = utf8proc_iterate(bytes + at, size - at, &c);
+    if (length <= 0) length = 1, c = -1;  // a stray byte is content
+    if (c < 0 || !isWhiteSpaceOrNewline(c)) {
+      if (!content) begin = at;
+      content = true;
+      end = at + length;
+    }
+    at += length;
+  }
+  return content ? text.substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin)) : std::string();
+}
+
+std::int64_t wallClockMicroseconds() {
+  struct timeval now;
+  gettimeofday(&now, nullptr);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_usec;
+}
+
+// Truncation toward zero into 32 bits; out-of-range values saturate instead
+// of being undefined.
+std::int32_t truncatedInt32(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= static_cast<double>(std::numeric_limits<std::int32_t>::max()))
+    return std::numeric_limits<std::int32_t>::max();
+  if (value <= static_cast<double>(std::numeric_limits<std::int32_t>::min()))
+    return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(value);
+}
+
+}  // namespace
+
+// Worker side -------------------------------------------------------------------
+
+std::optional<std::string> AppDelegate::downloadRuntime(platform::FileManager& fileManager,
+                                                        std::string& archive) {
+  const platform::Value& info = platform::Bundle::mainBundle()->infoDictionary();
+  std::optional<std::string> location = info.getString(kJreLocationKey);
+  std::string url = location ? trimmed(*location) : std::string();
+  if (url.empty()) return std::nullopt;
+  std::optional<std::string> name = info.getString(kBundleNameKey);
+
+  downloadConditionLock = std::make_shared<platform::ConditionLock>(0);
+  expectedLength = -1;
+  bytesReceived = 0;
+  std::string error;
+  tempDir = createTemporaryDirectory(fileManager, &error);
+  if (!tempDir)
+    throw platform::Exception("NSInternalInconsistencyException",
+                              platform::format("could not create the temporary directory: %@", error));
+  archive = platform::joinPath(*tempDir, kDownloadedArchive);
+
+  post([name, url, archive](AppDelegate& d) { d.startDownload(name, url, archive); });
+  _DLog("%s [Line %d] waiting for download to finish", __PRETTY_FUNCTION__, __LINE__);
+  downloadConditionLock->lockWhenCondition(1);
+  downloadConditionLock->unlockWithCondition(0);
+  _DLog("%s [Line %d] download returned", __PRETTY_FUNCTION__, __LINE__);
+  checkCancelled();
+  if (!fileManager.fileExists(archive)) {
+    Launcher::displayError(kDownloadJreError);
+    endProcess(1);
+  }
+  post([name](AppDelegate& d) {
+    d.progressBar->setDoubleValue(0);
+    d.label->setStringValue(platform::format(bundleText(kPrepareInstallerKey), name));
+  });
+  return handleTar(archive, fileManager);
+}
+
+// Main thread -------------------------------------------------------------------
+
+void AppDelegate::startDownload(const std::optional<std::string>& name, const std::string& url,
+                                const std::string& archive) {
+  // Free with condition 0, so this never waits; held until the download
+  // finishes or is cancelled.
+  downloadConditionLock->lockWhenCondition(0);
+  // Cancel pressed between the worker's post and this task found no
+  // download to stop: nothing is fetched, the worker wakes and sees the flag.
+  if (cancelled) {
+    downloadConditionLock->unlockWithCondition(1);
+    return;
+  }
+  label->setStringValue(platform::format(bundleText(kDownloadingJreKey), name));
+  platform::URLRequest request{url, platform::kURLRequestReloadIgnoringLocalAndRemoteCacheData,
+                               kDownloadTimeout};
+  std::string error;
+  downloader = platform::makeURLDownload(request, *this, application.mainQueue(), &error);
+  if (!downloader) {
+    platform::log("%s [Line %d] Download failed! Error - %@ %@", __PRETTY_FUNCTION__, __LINE__, error, url);
+    // Nothing was written into the run's directory; it goes as well.
+    if (tempDir) platform::FileManager().removeItem(*tempDir);
+    Launcher::displayError(kDownloadJreError);
+    endProcess(1);
+  }
+  downloader->setDeletesFileUponFailure(true);
+  downloader->setDestination(archive, true);
+}
+
+bool AppDelegate::download(platform::URLDownload&, const std::string&) {
+  // The archive is stored exactly as served.
+  return false;
+}
+
+void AppDelegate::download(platform::URLDownload&, const platform::URLResponse& response) {
+  bytesReceived = 0;
+  expectedLength = response.expectedContentLength;
+  downloadStartTime = lastProgressUpdate = downloadClock();
+}
+
+void AppDelegate::download(platform::URLDownload&, std::uint64_t length) {
+  bytesReceived += static_cast<std::int64_t>(length);
+  if (expectedLength < 1) {
+    progressBar->setIndeterminate(true);
+    progressBar->startAnimation();
+    return;
+  }
+  double percent = static_cast<double>(bytesReceived) / static_cast<double>(expectedLength) * 100.0;
+  progressBar->setDoubleValue(percent);
+  std::int64_t now = downloadClock();
+  if (now > lastProgressUpdate + kProgressTextInterval) {
+    lastProgressUpdate = now;
+    progressLabel->setStringValue(downloadProgressText(now, percent));
+  }
+}
+
+void AppDelegate::downloadDidFinish(platform::URLDownload&) {
+  downloader.reset();
+  progressLabel->setStringValue("");
+  _DLog("%s [Line %d] downloadDidFinish", __PRETTY_FUNCTION__, __LINE__);
+  downloadConditionLock->unlockWithCondition(1);
+}
+
+void AppDelegate::download(platform::URLDownload&, const platform::URLError& error) {
+  downloader.reset();
+  platform::log("%s [Line %d] Download failed! Error - %@ %@", __PRETTY_FUNCTION__, __LINE__,
+                error.localizedDescription, error.failingURLString);
+  if (tempDir) platform::FileManager().removeItem(*tempDir);
+  Launcher::displayError(kDownloadJreError);
+  endProcess(1);
+}
+
+// Progress text -----------------------------------------------------------------
+
+std::string AppDelegate::formatMegabytes(double megabytes) {
+  // "##0.0" with "." whatever the locale: to_chars ignores the C locale that
+  // the window toolkit may have set from the environment.
+  char buffer[64];
+  auto [end, status] = std::to_chars(buffer, buffer + sizeof buffer, megabytes, std::chars_format::fixed, 1);
+  if (status != std::errc()) return "0.0";
+  return std::string(buffer, end);
+}
+
+std::string AppDelegate::downloadProgressText(std::int64_t now, double percent) const {
+  double rate =
+      static_cast<double>(bytesReceived) / 1024.0 * 1000000.0 / static_cast<double>(now - downloadStartTime);
+  return platform::format(bundleText(kDownloadProgressKey),
+                          formatMegabytes(static_cast<double>(bytesReceived) / 1048576.0),
+                          formatMegabytes(static_cast<double>(expectedLength) / 1048576.0),
+                          truncatedInt32(percent), truncatedInt32(rate));
+}
+
+std::function<std::int64_t()> AppDelegate::defaultDownloadClock() { return wallClockMicroseconds; }

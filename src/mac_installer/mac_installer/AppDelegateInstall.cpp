@@ -1,0 +1,119 @@
+// Installation of a runtime archive into the run's temporary directory, the
+// temporary directory itself, and the runtime home of a runtime bundle.
+#include <charconv>
+#include <climits>
+#include <cstring>
+
+#include "mac_installer/AppDelegate.h"
+#include "mac_installer/Launcher.h"
+#include "mac_installer/UnTar.h"
+#include "mac_installer/Unpacker.h"
+#include "mac_installer/global.h"
+#include "platform/Bundle.h"
+#include "platform/Environment.h"
+#include "platform/Exception.h"
+#include "platform/Format.h"
+#include "platform/Log.h"
+#include "platform/UniqueName.h"
+
+
+namespace {
+
+constexpr const char* kJreBundleName = "jre.bundle";
+constexpr const char* kJreDirectoryName = "jre";
+constexpr std::int32_t kDefaultUncompressedSize = 6000000;
+constexpr double kExtractionShare = 0.7;
+constexpr double kUnpackStart = 70;
+constexpr double kUnpackShare = 0.3;
+constexpr const char* kUnpackFailure = "could not run unpack200";
+
+// The integer at the start of a text, as a number setting written as text is
+// read: leading blanks, an optional sign, digits. Absent without digits.
+std::optional<std::int64_t> leadingInteger(const std::string& text) {
+  size_t at = text.find_first_not_of(" \t\r\n");
+  if (at == std::string::npos) return std::nullopt;
+  bool negative = false;
+  if (text[at] == '+' || text[at] == '-') negative = text[at++] == '-';
+  std::int64_t value = 0;
+  auto [end, error] = std::from_chars(text.data() + at, text.data() + text.size(), value);
+  if (end == text.data() + at) return std::nullopt;
+  if (error == std::errc::result_out_of_range) value = INT64_MAX;
+  return negative ? -value : value;
+}
+
+}  // namespace
+
+AppDelegate::Installers AppDelegate::defaultInstallers() {
+  Installers installers;
+  installers.untar = [](const std::string& archive, const std::string& destination, std::int32_t length,
+                        const Progress& progress) { UnTar::untar(archive, destination, length, progress); };
+  installers.unpack = [](const std::string& home, const Progress& progress) {
+    return Unpacker::unpack(home, progress);
+  };
+  return installers;
+}
+
+std::optional<std::string> AppDelegate::createTemporaryDirectory(platform::FileManager& fileManager,
+                                                                 std::string* error) {
+  std::string path = platform::joinPath(platform::temporaryDirectory(), platform::globallyUniqueString());
+  if (!fileManager.createDirectory(path, false, error)) return std::nullopt;
+  return path;
+}
+
+std::string AppDelegate::getJreLocation(const std::string& bundle, platform::FileManager& fileManager) {
+  // A plain runtime directory (no Contents/Home) is its own home.
+  return runtimeHomeOf(bundle, fileManager);
+}
+
+std::int32_t AppDelegate::uncompressedSizeSetting(const platform::Value* value) {
+  std::optional<std::int64_t> size;
+  if (value && value->isNumber())
+    size = value->asInteger();
+  else if (value && value->isString())
+    size = leadingInteger(*value->asString());
+  if (!size || *size <= 0) return kDefaultUncompressedSize;
+  return *size > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(*size);
+}
+
+void AppDelegate::reportInstallProgress(double barValue) {
+  checkCancelled();
+  post([barValue](AppDelegate& d) { d.progressBar->setDoubleValue(barValue); });
+}
+
+std::string AppDelegate::handleTar(const std::string& archive, platform::FileManager& fileManager) {
+  if (!tempDir) {
+    std::string error;
+    tempDir = createTemporaryDirectory(fileManager, &error);
+    if (!tempDir)
+      throw platform::Exception("NSInternalInconsistencyException",
+                                platform::format("cannot create a temporary directory in %@: %@",
+                                                 platform::temporaryDirectory(), error));
+  }
+  std::string destination = platform::joinPath(*tempDir, kJreBundleName);
+  const platform::Value& info = platform::Bundle::mainBundle()->infoDictionary();
+  std::int32_t size = uncompressedSizeSetting(info.get(kJreUncompressedSizeKey));
+  fileManager.createDirectory(destination, false);
+
+  installers.untar(archive, destination, size,
+                   [this](double percent) { reportInstallProgress(percent * kExtractionShare); });
+  _DLog("%s [Line %d] jre destination %@", __PRETTY_FUNCTION__, __LINE__, destination);
+
+  std::string unpackDirectory = getJreLocation(destination, fileManager);
+  std::string jre = platform::joinPath(unpackDirectory, kJreDirectoryName);
+  if (fileManager.fileExists(jre)) unpackDirectory = jre;
+  checkCancelled();
+
+  bool unpacked = false;
+  try {
+    unpacked = installers.unpack(unpackDirectory, [this](double percent) {
+      reportInstallProgress(kUnpackStart + percent * kUnpackShare);
+    });
+  } catch (const platform::Exception& failure) {
+    if (failure.name() == kCancelledExceptionName) throw;
+    // A tool that cannot even be started is the same failure as one that fails.
+    platform::log("%s [Line %d] %@: %@", __PRETTY_FUNCTION__, __LINE__, failure, failure.callStackSymbols());
+  }
+  if (unpacked) return destination;
+  Launcher::displayError(kInternalError, std::string(kUnpackFailure));
+  endProcess(1);
+}

@@ -1,0 +1,300 @@
+// Helpers for end-to-end tests of the front end: bundles assembled around the
+// built program, a Java test application compiled once, the JDK 17 runtime
+// archive made by GNU tar (cached in the build tree across test processes),
+// and a runner that starts the program with chosen input and environment.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Value.h"
+
+extern char** environ;
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+
+inline std::string slurp(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline std::string jdk17Home() {
+  if (const char* home = std::getenv("MI_TEST_JDK17"); home && *home) return home;
+  return "/usr/lib/jvm/java-17-openjdk-amd64";
+}
+
+inline fs::path cacheDirectory() {
+  fs::path dir = fs::path(MI_BINARY_DIR) / "e2e-cache";
+  fs::create_directories(dir);
+  return dir;
+}
+
+// Runs a command line (argument vector, no shell) and returns its status.
+inline int runCommand(const std::vector<std::string>& command) {
+  std::vector<char*> argv;
+  for (const auto& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Makes file once per build tree: concurrent test processes wait on a lock,
+// and a half-made file never takes the final name.
+inline fs::path cached(const std::string& name, const std::function<void(const fs::path& output)>& make) {
+  fs::path target = cacheDirectory() / name;
+  int lock = ::open((target.string() + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+  ::flock(lock, LOCK_EX);
+  if (!fs::exists(target)) {
+    fs::path partial = target.string() + ".partial";
+    fs::remove_all(partial);
+    make(partial);
+    fs::rename(partial, target);
+  }
+  ::flock(lock, LOCK_UN);
+  ::close(lock);
+  return target;
+}
+
+// The JDK 17 as a runtime bundle's contents (Contents/Home/...), links
+// resolved (the distribution's JDK links into /etc), without the parts a
+// runtime does not need (module files, sources, documentation).
+inline fs::path jdkArchive() {
+  return cached("jdk17-runtime.tar.gz", [](const fs::path& out) {
+    int rc = runCommand({"tar", "--dereference", "--exclude=./jmods", "--exclude=./docs", "--exclude=./lib/src.zip",
+                         "--exclude=./lib/libatk-wrapper.so", "--transform=s,^\\.,Contents/Home,", "-czf",
+                         out.string(), "-C", jdk17Home(), "."});
+    if (rc != 0) throw std::runtime_error("tar failed making the JDK archive");
+  });
+}
+
+// The uncompressed size a gzip file records in its last four bytes (modulo
+// 4 GiB; a runtime archive is far smaller).
+inline std::int64_t gzipUncompressedSize(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  in.seekg(-4, std::ios::end);
+  unsigned char b[4] = {};
+  in.read(reinterpret_cast<char*>(b), 4);
+  return static_cast<std::int64_t>(b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24);
+}
+
+// A Java application that prints its arguments and the launcher's system
+// properties, optionally sleeps, echoes standard input, and exits with the
+// status given as "--exit=N".
+inline fs::path echoJar() {
+  return cached("echo.jar", [](const fs::path& out) {
+    fs::path src = out.string() + ".src";
+    fs::create_directories(src);
+    std::ofstream(src / "Echo.java") << R"(
+import java.io.*;
+public class Echo {
+  public static void main(String[] args) throws Exception {
+    int status = 0; long sleep = 0; boolean echo = false;
+    for (String a : args) {
+      System.out.println("arg=" + a);
+      if (a.startsWith("--exit=")) status = Integer.parseInt(a.substring(7));
+      if (a.startsWith("--sleep=")) sleep = Long.parseLong(a.substring(8));
+      if (a.equals("--stdin")) echo = true;
+    }
+    System.out.println("jreBundle=" + System.getProperty("qvr.jreBundle"));
+    System.out.println("tarFile=" + System.getProperty("qvr.tarFile"));
+    System.out.println("ownBundlePath=" + System.getProperty("qvr.ownBundlePath"));
+    System.out.println("javaHome=" + System.getProperty("java.home"));
+    System.out.flush();
+    if (sleep > 0) {
+      Runtime.getRuntime().addShutdownHook(new Thread(() -> { System.out.println("shutdown hook"); System.out.flush(); }));
+      System.out.println("sleeping");
+      System.out.flush();
+      Thread.sleep(sleep);
+    }
+    if (echo) {
+      BufferedReader in = new BufferedReader(new InputStreamReader(System.in));
+      for (String line; (line = in.readLine()) != null;) System.out.println("in=" + line);
+      System.out.println("eof");
+    }
+    System.out.flush();
+    System.exit(status);
+  }
+}
+)";
+    std::string bin = jdk17Home() + "/bin/";
+    if (runCommand({bin + "javac", "-d", src.string(), (src / "Echo.java").string()}) != 0)
+      throw std::runtime_error("javac failed");
+    if (runCommand({bin + "jar", "cf", out.string(), "-C", src.string(), "Echo.class"}) != 0)
+      throw std::runtime_error("jar failed");
+    fs::remove_all(src);
+  });
+}
+
+// An application bundle Test.app with the built program as its executable.
+inline fs::path makeBundle(const fs::path& parent, const platform::Dictionary& extraInfo,
+                           const std::string& name = "Test") {
+  fs::path app = parent / (name + ".app");
+  fs::create_directories(app / "Contents/MacOS");
+  fs::create_directories(app / "Contents/Resources/app");
+  fs::copy_file(MI_PROGRAM_PATH, app / "Contents/MacOS" / name, fs::copy_options::overwrite_existing);
+  fs::copy_file(echoJar(), app / "Contents/Resources/app/echo.jar", fs::copy_options::overwrite_existing);
+  fs::path resources = fs::path(MI_SOURCE_DIR) / "resources";
+  fs::copy(resources / "MainMenu.ui", app / "Contents/Resources/MainMenu.ui");
+  for (const char* lproj : {"en.lproj", "de.lproj"})
+    fs::copy(resources / lproj, app / "Contents/Resources" / lproj, fs::copy_options::recursive);
+  fs::path messages = app / "Contents/Resources/.quorvane/Messages.bundle/Contents/Resources";
+  fs::create_directories(messages);
+  fs::copy(resources / "Messages", messages, fs::copy_options::recursive);
+
+  platform::Dictionary javaVM = {
+      {"MainClass", platform::Value("Echo")},
+      {"ClassPath", platform::Value("$APP_PACKAGE/Contents/Resources/app/echo.jar")},
+  };
+  platform::Dictionary info = {
+      {"CFBundleName", platform::Value(name)},
+      {"CFBundleExecutable", platform::Value(name)},
+      {"CFBundleIdentifier", platform::Value("com.example." + name)},
+      {"CFBundleDevelopmentRegion", platform::Value("en")},
+      {"qvr.baseDir", platform::Value("$APP_PACKAGE/Contents/Resources")},
+  };
+  for (const auto& [key, value] : extraInfo) {
+    if (key == "JavaVM" && value.asDictionary()) {
+      for (const auto& [k, v] : *value.asDictionary()) javaVM[k] = v;
+    } else {
+      info[key] = value;
+    }
+  }
+  info["JavaVM"] = platform::Value(javaVM);
+  std::ofstream(app / "Contents/Info.plist") << platform::Value(info).toXML();
+  return app;
+}
+
+inline std::string executableOf(const fs::path& app) {
+  return (app / "Contents/MacOS" / app.stem()).string();
+}
+
+struct Run {
+  int status = -1;
+  std::string out, err;
+  double seconds = 0;
+};
+
+struct RunOptions {
+  std::vector<std::string> arguments;
+  std::map<std::string, std::optional<std::string>> environment;  // absent value: unset
+  std::string input;                                                // written to standard input
+  bool closeInput = true;
+  // Called with the program's pid while it runs (until it returns).
+  std::function<void(pid_t pid, const fs::path& outFile)> whileRunning;
+  std::chrono::seconds timeout{120};
+};
+
+// Starts the program with standard output and error in files and a pipe on
+// its standard input; without a display unless the options set one.
+inline Run runProgram(const std::string& program, const fs::path& scratch, const RunOptions& options) {
+  std::map<std::string, std::string> env;
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    size_t eq = entry.find('=');
+    if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
+  }
+  env.erase("DISPLAY");
+  env.erase("WAYLAND_DISPLAY");
+  env["QUORVANE_LOG"] = "yes";
+  for (const auto& [k, v] : options.environment) {
+    if (v)
+      env[k] = *v;
+    else
+      env.erase(k);
+  }
+  std::vector<std::string> envText;
+  for (const auto& [k, v] : env) envText.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (auto& e : envText) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args = {program};
+  args.insert(args.end(), options.arguments.begin(), options.arguments.end());
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  fs::create_directories(scratch);
+  fs::path outFile = scratch / "stdout", errFile = scratch / "stderr";
+  int input[2];
+  if (::pipe2(input, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid;
+  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(input[0]);
+  if (rc != 0) throw std::runtime_error("cannot start " + program);
+
+  struct sigaction ignore = {}, previous;
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &previous);
+  if (!options.input.empty()) {
+    ssize_t ignored = ::write(input[1], options.input.data(), options.input.size());
+    (void)ignored;
+  }
+  if (options.closeInput) ::close(input[1]);
+  if (options.whileRunning) options.whileRunning(pid, outFile);
+
+  Run run;
+  int status = 0;
+  while (true) {
+    pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r == pid) break;
+    if (std::chrono::steady_clock::now() - start > options.timeout) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      run.err = "(killed after time-out)\n";
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (!options.closeInput) ::close(input[1]);
+  sigaction(SIGPIPE, &previous, nullptr);
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.out = slurp(outFile);
+  run.err += slurp(errFile);
+  return run;
+}
+
+// Waits until a file holds a text; false after the time-out.
+inline bool waitForText(const fs::path& file, const std::string& text,
+                        std::chrono::seconds timeout = std::chrono::seconds(60)) {
+  auto until = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < until) {
+    if (slurp(file).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+}  // namespace e2e

@@ -1,0 +1,192 @@
+// The installation registry as another installed application leaves it: a
+// small Java program writes the preferences node with java.util.prefs under a
+// temporary home, and the registry search reads it back.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "../ExecutableHeaders.h"
+#include "mac_installer/Launcher.h"
+#include "mac_installer/global.h"
+#include "platform/Bundle.h"
+#include "platform/Environment.h"
+#include "platform/Task.h"
+#include "platform/Value.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing_headers;
+using platform::Dictionary;
+using platform::Value;
+
+constexpr const char* kWritePrefs = R"(import java.util.prefs.Preferences;
+
+public class WritePrefs {
+  public static void main(String[] args) throws Exception {
+    Preferences node = Preferences.userRoot().node("/com/quorvane/installations");
+    for (int i = 0; i + 1 < args.length; i += 2) node.put(args[i], args[i + 1]);
+    node.flush();
+  }
+}
+)";
+
+std::optional<std::string> findJava() {
+  std::vector<std::string> candidates;
+  if (auto home = platform::getEnvironment("JAVA_HOME")) candidates.push_back(*home + "/bin/java");
+  candidates.push_back("/usr/lib/jvm/java-17-openjdk-amd64/bin/java");
+  candidates.push_back("/usr/bin/java");
+  for (const std::string& java : candidates)
+    if (::access(java.c_str(), X_OK) == 0) return java;
+  return std::nullopt;
+}
+
+size_t countOf(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    java = findJava();
+    if (!java) GTEST_SKIP() << "no java to write the preferences with";
+    if (auto home = platform::getEnvironment("HOME")) savedHome = *home;
+    ::setenv("HOME", (dir / "home").c_str(), 1);
+    if (auto config = platform::getEnvironment("XDG_CONFIG_HOME")) savedConfig = *config;
+    ::unsetenv("XDG_CONFIG_HOME");  // the suite's file lies under HOME/.config
+    fs::create_directories(dir / "home");
+    savedLog = logStatus.exchange(1);
+  }
+  void TearDown() override {
+    if (capturing) ::testing::internal::GetCapturedStderr();
+    if (savedHome) ::setenv("HOME", savedHome->c_str(), 1);
+    if (savedConfig) ::setenv("XDG_CONFIG_HOME", savedConfig->c_str(), 1);
+    logStatus.store(savedLog);
+    platform::Bundle::setMainBundlePathForTesting(std::nullopt);
+    launchJavaVersion = nullptr;
+  }
+
+  // Runs the Java program with HOME (and so Java's user.home) at the test's home.
+  void writeRegistry(const std::vector<std::string>& keysAndValues) {
+    std::string source = dir.write("WritePrefs.java", kWritePrefs);
+    std::vector<std::string> arguments = {"-Duser.home=" + (dir / "home"), source};
+    arguments.insert(arguments.end(), keysAndValues.begin(), keysAndValues.end());
+    platform::Task task;
+    task.setLaunchPath(*java);
+    task.setArguments(arguments);
+    task.launch();
+    task.waitUntilExit();
+    ASSERT_EQ(task.terminationStatus(), 0);
+    ASSERT_TRUE(fs::exists(dir / "home/.java/.userPrefs/com/quorvane/installations/prefs.xml"));
+  }
+
+  std::string makeRuntime(const std::string& relative, const std::string& version) {
+    Dictionary javaVM;
+    javaVM["JVMVersion"] = Value(version);
+    Dictionary info;
+    info["JavaVM"] = Value(std::move(javaVM));
+    info["CFBundleExecutable"] = Value("libjli.dylib");
+    dir.write(relative + "/Contents/Info.plist", Value(std::move(info)).toXML());
+    dir.write(relative + "/Contents/MacOS/libjli.dylib", machO(kRequired));
+    return dir / relative;
+  }
+  void makeApp(const std::string& name, std::optional<std::string> appId, std::optional<std::string> min = {}) {
+    Dictionary info;
+    if (appId) info["qvr.appId"] = Value(*appId);
+    if (min) info["qvr.minVersion"] = Value(*min);
+    dir.write(name + ".app/Contents/Info.plist", Value(std::move(info)).toXML());
+    platform::Bundle::setMainBundlePathForTesting(dir / (name + ".app"));
+  }
+  std::optional<std::string> searchRegistry() {
+    ::testing::internal::CaptureStderr();
+    capturing = true;
+    std::optional<std::string> found = launcher.findJavaBundle(true);
+    log = ::testing::internal::GetCapturedStderr();
+    capturing = false;
+    return found;
+  }
+
+  TemporaryDirectory dir;
+  Launcher launcher;
+  std::optional<std::string> java;
+  std::optional<std::string> savedHome;
+  std::optional<std::string> savedConfig;
+  std::int32_t savedLog = 0;
+  bool capturing = false;
+  std::string log;
+};
+
+TEST_F(RegistryTest, FirstPassingInstallationIsReturnedInListOrder) {
+  const std::string d1 = dir / "d1", d2 = dir / "d2", d3 = dir / "d3";
+  fs::create_directories(d1 + "/Old.app/Contents");  // no runtime in either place
+  makeRuntime("d2/.quorvane/jre.bundle", "11.0.2");
+  makeRuntime("d3/New.app/Contents/Resources/jre.bundle", "21.0.1");
+  writeRegistry({"allinstdirsfirst", d1 + ";;" + d2 + ";" + d3 + ";",  // stray separators
+                 "singleBundleNamefirst_" + d1, "Old.app",              //
+                 "singleBundleNamefirst_" + d3, "New.app"});
+
+  makeApp("App", "first");
+  EXPECT_EQ(searchRegistry(), d2 + "/.quorvane/jre.bundle");
+  EXPECT_STREQ(launchJavaVersion, "11.0.2");
+  EXPECT_FALSE(launcher.pluginUsed);
+  EXPECT_EQ(countOf(log, "checking " + d1 + "/Old.app/Contents/PlugIns/jre.bundle"), 1u) << log;
+  EXPECT_EQ(countOf(log, "checking /.quorvane/jre.bundle"), 0u) << log;
+  EXPECT_EQ(countOf(log, "check returned"), 1u) << "the missing runtime is passed over unchecked";
+  EXPECT_EQ(countOf(log, "New.app"), 1u) << "the later, higher runtime is not tried";
+}
+
+TEST_F(RegistryTest, BundleNamePathsAndConstraintsDecide) {
+  const std::string d1 = dir / "d1", d2 = dir / "d2";
+  makeRuntime("d1/Old.app/Contents/Resources/jre.bundle", "1.8.0_402");
+  makeRuntime("d2/App.app/Contents/PlugIns/jre.bundle", "17.0.2");
+  writeRegistry({"allinstdirsnamed", d1 + ";" + d2,       //
+                 "singleBundleNamenamed_" + d1, "Old.app",  //
+                 "singleBundleNamenamed_" + d2, "App.app",  //
+                 "allinstdirsother", d1});
+
+  makeApp("Needs9", "named", "9");
+  EXPECT_EQ(searchRegistry(), d2 + "/App.app/Contents/PlugIns/jre.bundle");
+  EXPECT_EQ(launcher.javaMajorVersion, 17);
+
+  // Another application's list is read by its own id only.
+  makeApp("Other", "other", "9");
+  EXPECT_EQ(searchRegistry(), std::nullopt);
+  EXPECT_FALSE(launcher.javaBundlePath);
+
+  makeApp("Unknown", "unknown");
+  EXPECT_EQ(searchRegistry(), std::nullopt);
+  makeApp("NoId", std::nullopt);
+  EXPECT_EQ(searchRegistry(), std::nullopt);
+}
+
+TEST_F(RegistryTest, NoRegistryFindsNothing) {
+  makeRuntime("d1/.quorvane/jre.bundle", "11.0.2");
+  makeApp("App", "first");
+  EXPECT_EQ(searchRegistry(), std::nullopt);
+  EXPECT_EQ(launchJavaVersion, nullptr);
+}
+
+TEST_F(RegistryTest, SuitePropertyListCarriedOverIsReadToo) {
+  // A registry kept as the suite's property-list file, as the desktop
+  // platform stores it, without any Java preferences node.
+  const std::string d1 = dir / "d1";
+  makeRuntime("d1/App.app/Contents/Resources/jre.bundle", "17.0.2");
+  Dictionary registry;
+  registry["allinstdirscarried"] = Value(d1);
+  registry["singleBundleNamecarried_" + d1] = Value("App.app");
+  Dictionary suite;
+  suite["/com/quorvane/installations/"] = Value(std::move(registry));
+  dir.write("home/.config/com.quorvane.installations.plist", Value(std::move(suite)).toXML());
+
+  makeApp("App", "carried");
+  EXPECT_EQ(searchRegistry(), d1 + "/App.app/Contents/Resources/jre.bundle");
+}
+
+}  // namespace
