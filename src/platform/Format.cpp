@@ -11,19 +11,19 @@ namespace {
 
 constexpr std::string_view kBad = "(bad format)";
 
-struct Spec {
+struct Conversion {
   std::string flags;
   std::string width;
   std::string precision;  // including the '.'
-  char conversion = 0;
+  char type = 0;
 };
 
 // Renders one conversion with snprintf, with the argument's own 64-bit value.
-std::string render(const Spec& spec, const FormatArg& arg) {
-  std::string f = "%" + spec.flags + spec.width + spec.precision;
+std::string render(const Conversion& conversion, const FormatArg& arg) {
+  std::string f = "%" + conversion.flags + conversion.width + conversion.precision;
   char buf[512];
   auto out = [&](auto value, const char* length) {
-    std::string full = f + length + spec.conversion;
+    std::string full = f + length + conversion.type;
     int n = std::snprintf(buf, sizeof buf, full.c_str(), value);
     if (n < 0) return std::string(kBad);
     if (static_cast<size_t>(n) < sizeof buf) return std::string(buf, static_cast<size_t>(n));
@@ -34,16 +34,16 @@ std::string render(const Spec& spec, const FormatArg& arg) {
   };
   auto padded = [&](const std::string& text) {
     std::string t = text;
-    if (!spec.precision.empty() && spec.conversion == 's') {
-      size_t p = static_cast<size_t>(std::atoi(spec.precision.c_str() + 1));
+    if (!conversion.precision.empty() && conversion.type == 's') {
+      size_t p = static_cast<size_t>(std::atoi(conversion.precision.c_str() + 1));
       if (t.size() > p) t.resize(p);
     }
-    size_t w = spec.width.empty() ? 0 : static_cast<size_t>(std::atoi(spec.width.c_str()));
+    size_t w = conversion.width.empty() ? 0 : static_cast<size_t>(std::atoi(conversion.width.c_str()));
     if (t.size() >= w) return t;
-    if (spec.flags.find('-') != std::string::npos) return t + std::string(w - t.size(), ' ');
+    if (conversion.flags.find('-') != std::string::npos) return t + std::string(w - t.size(), ' ');
     return std::string(w - t.size(), ' ') + t;
   };
-  switch (spec.conversion) {
+  switch (conversion.type) {
     case '@':
       // Numbers and pointers given for "%@" print as their description.
       switch (arg.kind()) {
@@ -137,28 +137,28 @@ std::string formatList(std::string_view fmt, const std::vector<FormatArg>& args)
       position = value;
       i = j + 1;
     }
-    Spec spec;
+    Conversion conversion;
     while (i < fmt.size() && std::string_view("-+ #0'").find(fmt[i]) != std::string_view::npos)
-      spec.flags += fmt[i++];
-    spec.flags.erase(std::remove(spec.flags.begin(), spec.flags.end(), '\''), spec.flags.end());
-    while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9' && spec.width.size() < 4) spec.width += fmt[i++];
+      conversion.flags += fmt[i++];
+    conversion.flags.erase(std::remove(conversion.flags.begin(), conversion.flags.end(), '\''), conversion.flags.end());
+    while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9' && conversion.width.size() < 4) conversion.width += fmt[i++];
     if (i < fmt.size() && fmt[i] == '.') {
-      spec.precision += fmt[i++];
-      while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9' && spec.precision.size() < 5)
-        spec.precision += fmt[i++];
+      conversion.precision += fmt[i++];
+      while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9' && conversion.precision.size() < 5)
+        conversion.precision += fmt[i++];
     }
     while (i < fmt.size() && std::string_view("hlqLjzt").find(fmt[i]) != std::string_view::npos) ++i;
     if (i >= fmt.size()) {
       out += fmt.substr(start);
       break;
     }
-    spec.conversion = fmt[i++];
+    conversion.type = fmt[i++];
     size_t index = position ? (*position == 0 ? args.size() : *position - 1) : next++;
     if (index >= args.size()) {
       out += kBad;
       continue;
     }
-    out += render(spec, args[index]);
+    out += render(conversion, args[index]);
   }
   return out;
 }

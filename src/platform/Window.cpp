@@ -17,19 +17,6 @@ namespace platform {
 
 namespace {
 
-// Controls that do nothing, for the backend without a window and for
-// objects a window description lacks.
-struct NullControls : Window, TextField, Button, ProgressIndicator, ImageView {
-  void setTitle(const std::string&) override {}
-  void close() override {}
-  void setStringValue(const std::string&) override {}
-  void setEnabled(bool) override {}
-  void setDoubleValue(double) override {}
-  void setIndeterminate(bool) override {}
-  void startAnimation() override {}
-  bool setImageFromFile(const std::string&) override { return false; }
-};
-
 WindowOutlets nullOutlets(NullControls& c) { return {&c, &c, &c, &c, &c, &c}; }
 
 class NullWindowSystem : public WindowSystem {

@@ -85,6 +85,19 @@ class WindowSystem {
   virtual const char* name() const = 0;
 };
 
+// Controls that do nothing, for the backend without a window and for
+// objects a window description lacks.
+struct NullControls : Window, TextField, Button, ProgressIndicator, ImageView {
+  void setTitle(const std::string&) override {}
+  void close() override {}
+  void setStringValue(const std::string&) override {}
+  void setEnabled(bool) override {}
+  void setDoubleValue(double) override {}
+  void setIndeterminate(bool) override {}
+  void startAnimation() override {}
+  bool setImageFromFile(const std::string&) override { return false; }
+};
+
 // Picks the backend: GTK when a display is set and GTK starts, else the text
 // line when standard error is a terminal, else nothing. arguments may be
 // changed by GTK (its own options are removed).

@@ -131,17 +131,6 @@ class GtkMainQueue : public MainQueue {
   bool scheduled_ = false;
 };
 
-struct NullControls : Window, TextField, Button, ProgressIndicator, ImageView {
-  void setTitle(const std::string&) override {}
-  void close() override {}
-  void setStringValue(const std::string&) override {}
-  void setEnabled(bool) override {}
-  void setDoubleValue(double) override {}
-  void setIndeterminate(bool) override {}
-  void startAnimation() override {}
-  bool setImageFromFile(const std::string&) override { return false; }
-};
-
 struct GtkWindowControl : Window {
   explicit GtkWindowControl(GtkWindow* w) : widget(w) {}
   void setTitle(const std::string& title) override { gtk_window_set_title(widget, title.c_str()); }
