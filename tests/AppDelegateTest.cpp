@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "platform/Bundle.h"
@@ -83,6 +84,16 @@ struct FakeDownload : platform::URLDownload {
   platform::URLRequest requested;
   int cancels = 0;
 };
+
+// What an extraction leaves when it produced a runtime: an executable
+// bin/java under home (relative to the destination).
+UnTar::Result fakeRuntime(const std::string& destination, const std::string& home = "Contents/Home") {
+  fs::path bin = fs::path(destination) / home / "bin";
+  fs::create_directories(bin);
+  std::ofstream(bin / "java") << "#!/bin/sh\n";
+  fs::permissions(bin / "java", fs::perms::owner_all);
+  return {};
+}
 
 class AppDelegateTest : public ::testing::Test {
  protected:
@@ -263,8 +274,8 @@ TEST_F(AppDelegateTest, ProgressMapsExtractionOnto0To70AndUnpackingOnto70To100) 
     destinationSeen = destination;
     sizeSeen = size;
     EXPECT_TRUE(fs::is_directory(destination));
-    fs::create_directories(fs::path(destination) / "Contents/Home/bin");
     for (double p : {0.0, 50.0, 100.0, 120.0}) progress(p);
+    return fakeRuntime(destination);
   };
   delegate->installers.unpack = [&](const std::string& home, const AppDelegate::Progress& progress) {
     unpackSeen = home;
@@ -295,7 +306,7 @@ TEST_F(AppDelegateTest, ExistingTemporaryDirectoryIsReusedAndJreDirectoryIsUnpac
   delegate->installers.untar = [&](const std::string&, const std::string& destination, std::int32_t size,
                                    const AppDelegate::Progress&) {
     sizeSeen = size;
-    fs::create_directories(fs::path(destination) / "Contents/Home/jre/bin");
+    return fakeRuntime(destination, "Contents/Home/jre");
   };
   delegate->installers.unpack = [&](const std::string& home, const AppDelegate::Progress&) {
     unpackSeen = home;
@@ -317,6 +328,7 @@ TEST_F(AppDelegateTest, CancelDuringExtractionRaisesAtTheNextReport) {
     delegate->cancel();
     progress(20);
     ++reportsAfterCancel;  // not reached: the report raised
+    return UnTar::Result{};
   };
   delegate->installers.unpack = [&](const std::string&, const AppDelegate::Progress&) { return unpacked = true; };
   platform::FileManager fileManager;
@@ -336,10 +348,11 @@ TEST_F(AppDelegateTest, CancelDuringExtractionRaisesAtTheNextReport) {
 TEST_F(AppDelegateTest, CancelBetweenThePhasesRaisesBeforeUnpacking) {
   auto delegate = makeDelegate();
   bool unpacked = false;
-  delegate->installers.untar = [&](const std::string&, const std::string&, std::int32_t,
+  delegate->installers.untar = [&](const std::string&, const std::string& destination, std::int32_t,
                                    const AppDelegate::Progress& progress) {
     progress(100);
     delegate->cancelled = true;  // after the last report
+    return fakeRuntime(destination);
   };
   delegate->installers.unpack = [&](const std::string&, const AppDelegate::Progress&) { return unpacked = true; };
   platform::FileManager fileManager;
@@ -348,7 +361,8 @@ TEST_F(AppDelegateTest, CancelBetweenThePhasesRaisesBeforeUnpacking) {
 
   // During unpacking, the next report raises too.
   auto again = makeDelegate();
-  again->installers.untar = [](const std::string&, const std::string&, std::int32_t, const AppDelegate::Progress&) {};
+  again->installers.untar = [](const std::string&, const std::string& destination, std::int32_t,
+                               const AppDelegate::Progress&) { return fakeRuntime(destination); };
   again->installers.unpack = [&](const std::string&, const AppDelegate::Progress& progress) {
     again->cancelled = true;
     progress(50);
@@ -361,8 +375,8 @@ TEST_F(AppDelegateTest, UnpackFailureShowsInternalErrorAndEndsWithStatus1) {
   for (bool raises : {false, true}) {
     notices_.clear();
     auto delegate = makeDelegate();
-    delegate->installers.untar = [](const std::string&, const std::string&, std::int32_t,
-                                    const AppDelegate::Progress&) {};
+    delegate->installers.untar = [](const std::string&, const std::string& destination, std::int32_t,
+                                    const AppDelegate::Progress&) { return fakeRuntime(destination); };
     delegate->installers.unpack = [raises](const std::string&, const AppDelegate::Progress&) -> bool {
       if (raises) throw platform::Exception("NSInvalidArgumentException", "cannot start bin/unpack200");
       return false;
@@ -377,6 +391,54 @@ TEST_F(AppDelegateTest, UnpackFailureShowsInternalErrorAndEndsWithStatus1) {
     EXPECT_EQ(notices_, std::vector<std::string>{"Internal error: could not run unpack200"});
     ASSERT_TRUE(delegate->tempDir);
     EXPECT_TRUE(fs::exists(*delegate->tempDir));  // left in place on this path
+  }
+}
+
+TEST_F(AppDelegateTest, ArchiveThatYieldsNoRuntimeEndsWithItsReasonAndNoTemporaryDirectory) {
+  struct Case {
+    const char* what;
+    std::function<UnTar::Result(const std::string& destination)> extract;
+    std::string reason;
+  };
+  const std::vector<Case> cases = {
+      {"incomplete",
+       [](const std::string& destination) {
+         fakeRuntime(destination);  // what was extracted does not count
+         return UnTar::Result{"the archive is damaged (it ends inside a file)"};
+       },
+       "the archive is damaged (it ends inside a file)"},
+      {"no runtime", [](const std::string&) { return UnTar::Result{}; },
+       "it holds no Java runtime (no executable Contents/Home/bin/java)"},
+      {"not executable",
+       [](const std::string& destination) {
+         fakeRuntime(destination);
+         fs::permissions(fs::path(destination) / "Contents/Home/bin/java", fs::perms::owner_read);
+         return UnTar::Result{};
+       },
+       "it holds no Java runtime (no executable Contents/Home/bin/java)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    notices_.clear();
+    auto delegate = makeDelegate();
+    bool unpacked = false;
+    delegate->installers.untar = [&](const std::string&, const std::string& destination, std::int32_t,
+                                     const AppDelegate::Progress&) { return c.extract(destination); };
+    delegate->installers.unpack = [&](const std::string&, const AppDelegate::Progress&) { return unpacked = true; };
+    platform::FileManager fileManager;
+    testing::internal::CaptureStderr();
+    try {
+      delegate->handleTar("/a/jre.tar.gz", fileManager);
+      ADD_FAILURE() << "returned";
+    } catch (const ExitCalled& exit) {
+      EXPECT_EQ(exit.status, 1);
+    }
+    std::string log = testing::internal::GetCapturedStderr();
+    std::string text = "The Java runtime archive /a/jre.tar.gz could not be installed: " + c.reason + ".";
+    EXPECT_EQ(notices_, std::vector<std::string>{"Internal error: " + text});
+    EXPECT_NE(log.find(text), std::string::npos) << log;
+    EXPECT_FALSE(unpacked);
+    EXPECT_TRUE(fs::is_empty(root_ / "tmp")) << "the run's temporary directory is left behind";
   }
 }
 

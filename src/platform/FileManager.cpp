@@ -40,6 +40,11 @@ bool FileManager::isWritable(const std::string& path) const {
   return ::access(path.c_str(), W_OK) == 0;
 }
 
+bool FileManager::isExecutableFile(const std::string& path) const {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
 std::optional<std::vector<std::string>> FileManager::contentsOfDirectory(const std::string& path) const {
   DIR* d = ::opendir(path.c_str());
   if (!d) return std::nullopt;

@@ -19,6 +19,8 @@ class FileManager {
   // True for a symbolic link, dangling or not.
   bool isSymbolicLink(const std::string& path) const;
   bool isWritable(const std::string& path) const;
+  // True for a regular file (links followed) this process may execute.
+  bool isExecutableFile(const std::string& path) const;
 
   // Entry names of a directory in the file system's own order, without "."
   // and ".."; absent when the directory cannot be read.
