@@ -22,6 +22,7 @@
 
 #include "mac_installer/global.h"
 #include "platform/FileDescriptor.h"
+#include "platform/Format.h"
 #include "platform/Log.h"
 
 namespace {
@@ -56,21 +57,13 @@ constexpr char kExtendedHeaderType = 'x';
 
 // Failures in words --------------------------------------------------------------
 
-// The system's text for an error number, as a clause: "no space left on device".
-std::string inWords(int error) {
-  std::string text = std::strerror(error);
-  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z' && (text.size() < 2 || text[1] < 'A' || text[1] > 'Z'))
-    text[0] = static_cast<char>(text[0] - 'A' + 'a');
-  return text;
-}
-
 std::string damaged(const std::string& how) { return "the archive is damaged (" + how + ")"; }
 
 // What a failure to create an entry says; a full disk needs no more words.
 std::string creationFailure(const char* what, const std::string& name, int error) {
-  if (error == ENOSPC || error == EDQUOT) return inWords(error);
+  if (error == ENOSPC || error == EDQUOT) return platform::errorInWords(error);
   if (error == ELOOP) return "it holds an entry that leads outside its folder through a link: " + name;
-  return std::string("could not create ") + what + " " + name + ": " + inWords(error);
+  return std::string("could not create ") + what + " " + name + ": " + platform::errorInWords(error);
 }
 
 // Header fields ------------------------------------------------------------------
@@ -281,7 +274,7 @@ bool ArchiveStream::refill() {
   if (endOfFile_) return false;
   long n = file_.read(input_.get(), kInputSize);
   if (n < 0) {
-    fail(Failure::readError, inWords(errno));
+    fail(Failure::readError, platform::errorInWords(errno));
     return false;
   }
   if (n == 0) {
@@ -320,7 +313,7 @@ bool ArchiveStream::detect() {
     if (z_.avail_in == 1) {
       input_[0] = *z_.next_in;
       long n = file_.read(input_.get() + 1, kInputSize - 1);
-      if (n < 0) return fail(Failure::readError, inWords(errno)), false;
+      if (n < 0) return fail(Failure::readError, platform::errorInWords(errno)), false;
       if (n == 0) endOfFile_ = true;
       z_.next_in = input_.get();
       z_.avail_in = 1 + static_cast<uInt>(std::max(n, 0L));
@@ -405,13 +398,13 @@ long ArchiveStream::inflateInto(char* out, size_t size) {
 
 long ArchiveStream::copyPlain(char* out, size_t size) {
   size_t done = std::min<size_t>(z_.avail_in, size);
-  std::memcpy(out, z_.next_in, done);
+  if (done > 0) std::memcpy(out, z_.next_in, done);
   z_.next_in += done;
   z_.avail_in -= static_cast<uInt>(done);
   while (done < size && !endOfFile_) {
     long n = file_.read(out + done, size - done);
     if (n < 0) {
-      fail(Failure::readError, inWords(errno));
+      fail(Failure::readError, platform::errorInWords(errno));
       break;
     }
     if (n == 0) endOfFile_ = true;
@@ -645,8 +638,8 @@ void Writer::writeData(const Command& command) {
   file_.reset();
   platform::log("%s [Line %d] ERROR: stream error", __PRETTY_FUNCTION__, __LINE__);
   platform::log("%s [Line %d] ERROR: extract file failed", __PRETTY_FUNCTION__, __LINE__);
-  fatal(error == ENOSPC || error == EDQUOT ? inWords(error)
-                                           : "could not write " + filePath_ + ": " + inWords(error));
+  fatal(error == ENOSPC || error == EDQUOT ? platform::errorInWords(error)
+                                           : "could not write " + filePath_ + ": " + platform::errorInWords(error));
 }
 
 void Writer::endFile() {
@@ -655,8 +648,8 @@ void Writer::endFile() {
   int error = errno;
   platform::log("%s [Line %d] ERROR: stream error", __PRETTY_FUNCTION__, __LINE__);
   platform::log("%s [Line %d] ERROR: extract file failed", __PRETTY_FUNCTION__, __LINE__);
-  fatal(error == ENOSPC || error == EDQUOT ? inWords(error)
-                                           : "could not write " + filePath_ + ": " + inWords(error));
+  fatal(error == ENOSPC || error == EDQUOT ? platform::errorInWords(error)
+                                           : "could not write " + filePath_ + ": " + platform::errorInWords(error));
 }
 
 void Writer::release(const Command& command) {
@@ -971,7 +964,7 @@ UnTar::Result UnTar::untar(const std::string& archivePath, const std::string& de
     int error = errno;
     platform::log("%s [Line %d] error reading JRE %@", __PRETTY_FUNCTION__, __LINE__,
                   "open(" + archivePath + "): " + std::strerror(error));
-    return {"it cannot be opened: " + inWords(error)};
+    return {"it cannot be opened: " + platform::errorInWords(error)};
   }
   if (progress) progress(0);
 
@@ -983,7 +976,7 @@ UnTar::Result UnTar::untar(const std::string& archivePath, const std::string& de
     platform::log("%s [Line %d] ERROR: cannot open the destination %@: %s", __PRETTY_FUNCTION__, __LINE__,
                   destination, std::strerror(error));
     if (progress) progress(100);
-    return {"the folder " + destination + " cannot be opened: " + inWords(error)};
+    return {"the folder " + destination + " cannot be opened: " + platform::errorInWords(error)};
   }
 
   ArchiveStream stream(std::move(file));
