@@ -207,11 +207,14 @@ void AppDelegate::download(platform::URLDownload&, const platform::URLError& err
                 error.localizedDescription, error.failingURLString);
   if (tempDir) platform::FileManager().removeItem(*tempDir);
   // A full disk (or another failure to write the file) is no network problem.
-  if (error.fileErrorNumber != 0)
-    Launcher::displayError(kInternalError, platform::format(kDownloadWriteFailure, platform::temporaryDirectory(),
+  if (error.fileErrorNumber != 0) {
+    std::string directory = platform::temporaryDirectory();
+    while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+    Launcher::displayError(kInternalError, platform::format(kDownloadWriteFailure, directory,
                                                             platform::errorInWords(error.fileErrorNumber)));
-  else
+  } else {
     Launcher::displayError(kDownloadJreError);
+  }
   endProcess(1);
 }
 
