@@ -141,6 +141,8 @@ TEST_F(FrontEndTest, FailedUnpackingShowsInternalErrorWithStatus1) {
   fs::create_directories(runtime / "Contents/Home/lib");
   std::ofstream(runtime / "Contents/Home/bin/unpack200") << "#!/bin/sh\nexit 1\n";
   fs::permissions(runtime / "Contents/Home/bin/unpack200", fs::perms::owner_all);
+  std::ofstream(runtime / "Contents/Home/bin/java") << "#!/bin/sh\n";
+  fs::permissions(runtime / "Contents/Home/bin/java", fs::perms::owner_all);
   std::ofstream(runtime / "Contents/Home/lib/rt.jar.pack") << "packed";
   fs::path archive = root_ / "fake.tar.gz";
   ASSERT_EQ(e2e::runCommand({"tar", "-czf", archive.string(), "-C", runtime.string(), "Contents"}), 0);
