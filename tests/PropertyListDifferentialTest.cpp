@@ -44,9 +44,8 @@ std::vector<Sample> samples() {
                                 {"", Value("empty key")},
                             })});
   Dictionary integers;
-  const std::int64_t numbers[] = {0,           1,          255,        256,       65535,    65536,
-                                  4294967295,  4294967296, -1,         -3,        -256,     -65537,
-                                  INT64_MAX,   INT64_MIN,  INT64_MIN + 1};
+  const std::int64_t numbers[] = {0,  1,  255,  256,    65535,     65536,     4294967295,   4294967296,
+                                  -1, -3, -256, -65537, INT64_MAX, INT64_MIN, INT64_MIN + 1};
   for (std::int64_t n : numbers) integers[std::string("n").append(std::to_string(n))] = Value::integer(n);
   out.push_back({"integers", Value(std::move(integers))});
   out.push_back({"unicode", Value(Array{Value("Gr\u00fc\u00dfe \u2603"), Value("\u65e5\u672c\u8a9e"),
@@ -125,7 +124,9 @@ std::string readAll(const std::string& path) {
 void expectReadsAs(const std::string& bytes, const Value& expected, const std::string& what) {
   auto v = Value::parse(bytes);
   ASSERT_TRUE(v) << what << " is not read";
-  EXPECT_EQ(*v, expected) << what << " reads as\n" << v->description() << "\ninstead of\n" << expected.description();
+  EXPECT_EQ(*v, expected) << what << " reads as\n"
+                          << v->description() << "\ninstead of\n"
+                          << expected.description();
 }
 
 }  // namespace

@@ -31,7 +31,8 @@ TEST(PropertyListTest, XmlListsReadAsBefore) {
   };
   const Case cases[] = {
       {inPlist("<string>  a b \n c </string>"), Value("  a b \n c ")},
-      {inPlist("<string>&amp;&lt;&gt;&quot;&apos;&#65;&#x42;&#x1F600;</string>"), Value("&<>\"'AB\U0001F600")},
+      {inPlist("<string>&amp;&lt;&gt;&quot;&apos;&#65;&#x42;&#x1F600;</string>"),
+       Value("&<>\"'AB\U0001F600")},
       {inPlist("<string><![CDATA[x<y&z]]> &amp;</string>"), Value("x<y&z &")},
       {inPlist("<string>a<!-- note -->b</string>"), Value("ab")},
       {inPlist("<string>line\r\nbreak</string>"), Value("line\nbreak")},
@@ -68,10 +69,12 @@ TEST(PropertyListTest, XmlListsReadAsBefore) {
        Value(Dictionary{{"a", Value::integer(2)}})},
       {inPlist("<dict><key></key><string>e</string><key>tail</key></dict>"),
        Value(Dictionary{{"", Value("e")}})},
-      {inPlist("<array><string>a</string><!-- c --><array/></array>"), Value(Array{Value("a"), Value(Array{})})},
+      {inPlist("<array><string>a</string><!-- c --><array/></array>"),
+       Value(Array{Value("a"), Value(Array{})})},
       {inPlist("<string>first</string><string>second</string>"), Value("first")},
       {"<dict><key>bare</key><true/></dict>", Value(Dictionary{{"bare", Value::boolean(true)}})},
-      {"\xEF\xBB\xBF" + inPlist("<string>after a byte-order mark</string>"), Value("after a byte-order mark")},
+      {"\xEF\xBB\xBF" + inPlist("<string>after a byte-order mark</string>"),
+       Value("after a byte-order mark")},
       {inPlist("<string>x</string>") + "trailing text", Value("x")},
       // Malformed: absent.
       {inPlist("<string>&unknown;</string>"), std::nullopt},
@@ -148,15 +151,16 @@ TEST(PropertyListTest, BinaryReaderReadsEveryKindOfObject) {
   const std::string wide(20, 'w');
   Layout list;
   list.objects = {
-      marker(0xAF) + "\x10\x0F" + std::string("\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f", 15),
+      marker(0xAF) + "\x10\x0F" +
+          std::string("\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f", 15),
       "\x10\xC8",
       "\x11\xFF\xFE",
       "\x12\x80\x00\x00\x01"s,
       "\x13" + bigEndian(static_cast<std::uint64_t>(-5), 8),
       "\x14" + bigEndian(7, 8) + bigEndian(static_cast<std::uint64_t>(-2), 8),  // 16 bytes: low 64 kept
-      "\x22" + bigEndian(0x40200000, 4),                                         // 2.5 as 4 bytes
-      "\x23" + bigEndian(0x3FB999999999999A, 8),                                 // 0.1
-      "\x33" + bigEndian(0x41C1DECA92C00000, 8),                                 // 599627045.5
+      "\x22" + bigEndian(0x40200000, 4),                                        // 2.5 as 4 bytes
+      "\x23" + bigEndian(0x3FB999999999999A, 8),                                // 0.1
+      "\x33" + bigEndian(0x41C1DECA92C00000, 8),                                // 599627045.5
       "\x43\x00\xFF\x7F"s,
       "\x5F\x10\x14" + wide,
       "\x67\x00G\x00r\x00\xFC\xD8\x3D\xDE\x00\x26\x03\x00!"s,
@@ -177,11 +181,18 @@ TEST(PropertyListTest, BinaryReaderReadsEveryKindOfObject) {
 
   // Text: a surrogate without its partner becomes U+FFFD; NUL refuses the list.
   auto text = [](const std::string& object) { return Layout{{object}}.bytes(); };
-  EXPECT_EQ(Value::parse(text("\x63\x00" "a\xD8\x00\x00" "b"s)), Value("a\uFFFDb"));
+  EXPECT_EQ(Value::parse(text("\x63\x00"
+                              "a\xD8\x00\x00"
+                              "b"s)),
+            Value("a\uFFFDb"));
   EXPECT_EQ(Value::parse(text("\x61\xDC\x00"s)), Value("\uFFFD"));
   EXPECT_EQ(Value::parse(text("\x61\xD8\x3D"s)), Value("\uFFFD"));
-  EXPECT_FALSE(Value::parse(text("\x53" "a\0b"s)));
-  EXPECT_FALSE(Value::parse(text("\x62\x00" "a\x00\x00"s)));
+  EXPECT_FALSE(
+      Value::parse(text("\x53"
+                        "a\0b"s)));
+  EXPECT_FALSE(
+      Value::parse(text("\x62\x00"
+                        "a\x00\x00"s)));
 }
 
 TEST(PropertyListTest, HostileBinaryListsAreAbsent) {
@@ -204,19 +215,29 @@ TEST(PropertyListTest, HostileBinaryListsAreAbsent) {
       {"top object past the count", with([](Layout& l) { l.top = 2; })},
       {"table inside the magic", with([](Layout& l) { l.tableOffset = 4; })},
       {"table past the end", with([](Layout& l) { l.tableOffset = ~0ULL; })},
-      {"offset into the table", with([](Layout& l) { l.offsets = {{8, 12}}; })},
-      {"offset past the end", with([](Layout& l) { l.offsets = {{8, 0xFF}}; })},
-      {"offset into the magic", with([](Layout& l) { l.offsets = {{8, 3}}; })},
+      {"offset into the table", with([](Layout& l) {
+         l.offsets = {{8, 12}};
+       })},
+      {"offset past the end", with([](Layout& l) {
+         l.offsets = {{8, 0xFF}};
+       })},
+      {"offset into the magic", with([](Layout& l) {
+         l.offsets = {{8, 3}};
+       })},
       {"reference past the count", with([](Layout& l) { l.objects[0] = "\xA1\x02"; })},
       {"array holding itself", with([](Layout& l) { l.objects[0] = "\xA2\x01\x00"; })},
       {"dictionary cycle", Layout{{"\xD1\x01\x02", "\x51k", "\xA1\x00"}}.bytes()},
       {"key that is no string", Layout{{"\xD1\x01\x02", "\x10\x01", "\x51v"}}.bytes()},
-      {"huge array count", with([](Layout& l) { l.objects[0] = "\xAF\x13" + bigEndian(1ULL << 62, 8) + "\x01"; })},
-      {"huge dictionary count", with([](Layout& l) { l.objects[0] = "\xDF\x13" + bigEndian(~0ULL, 8) + "\x01"; })},
+      {"huge array count",
+       with([](Layout& l) { l.objects[0] = "\xAF\x13" + bigEndian(1ULL << 62, 8) + "\x01"; })},
+      {"huge dictionary count",
+       with([](Layout& l) { l.objects[0] = "\xDF\x13" + bigEndian(~0ULL, 8) + "\x01"; })},
       {"huge string count", with([](Layout& l) { l.objects[1] = "\x5F\x13" + bigEndian(~0ULL, 8) + "x"; })},
-      {"huge UTF-16 count", with([](Layout& l) { l.objects[1] = "\x6F\x13" + bigEndian(1ULL << 63, 8) + "x"; })},
+      {"huge UTF-16 count",
+       with([](Layout& l) { l.objects[1] = "\x6F\x13" + bigEndian(1ULL << 63, 8) + "x"; })},
       {"count that is no integer", with([](Layout& l) { l.objects[1] = "\x5F\x51x"; })},
-      {"count of 16 bytes", with([](Layout& l) { l.objects[1] = "\x5F\x14" + std::string(15, '\0') + "\x01x"; })},
+      {"count of 16 bytes",
+       with([](Layout& l) { l.objects[1] = "\x5F\x14" + std::string(15, '\0') + "\x01x"; })},
       {"integer of 32 bytes", with([](Layout& l) { l.objects[1] = "\x15" + std::string(32, '\0'); })},
       {"integer cut by the table", with([](Layout& l) { l.objects[1] = "\x13\x00\x01"s; })},
       {"real of 2 bytes", with([](Layout& l) { l.objects[1] = "\x21\x00\x01"s; })},

@@ -35,11 +35,13 @@ enum Marker : unsigned {
 // The count nibble that says an integer object holding the count follows.
 constexpr unsigned kCountFollows = 0xF;
 
-// What a list may expand to, counted as one per value plus the bytes of its
-// strings and data: references let a small list name one object many times,
-// and each naming becomes a copy in the Value tree.
-std::uint64_t expansionBudget(size_t listSize) {
-  return std::max<std::uint64_t>(std::uint64_t{32} * listSize, std::uint64_t{1} << 20);
+// What a list may expand to: references let a small list name one object
+// many times, and each naming becomes a copy in the Value tree. A list whose
+// containers are not shared has fewer values than bytes; its strings and data
+// fill at most its own size, unless it names the same ones many times.
+std::uint64_t valueBudget(size_t listSize) { return std::uint64_t{4} * listSize + (1 << 16); }
+std::uint64_t byteBudget(size_t listSize) {
+  return std::max<std::uint64_t>(std::uint64_t{4} * listSize, 64 << 20);
 }
 
 std::uint64_t bigEndian(const unsigned char* p, size_t width) {
@@ -85,11 +87,14 @@ class BinaryReader {
     tableOffset_ = bigEndian(trailer + 24, 8);
     // The objects lie between the magic and the offset table, the table
     // between them and the trailer.
-    if (offsetWidth_ < 1 || offsetWidth_ > 8 || referenceWidth_ < 1 || referenceWidth_ > 8) return std::nullopt;
+    if (offsetWidth_ < 1 || offsetWidth_ > 8 || referenceWidth_ < 1 || referenceWidth_ > 8)
+      return std::nullopt;
     if (tableOffset_ <= kBinaryMagic.size() || tableOffset_ > size_ - kTrailerSize) return std::nullopt;
-    if (objectCount_ == 0 || objectCount_ > (size_ - kTrailerSize - tableOffset_) / offsetWidth_) return std::nullopt;
+    if (objectCount_ == 0 || objectCount_ > (size_ - kTrailerSize - tableOffset_) / offsetWidth_)
+      return std::nullopt;
     if (top >= objectCount_) return std::nullopt;
-    budget_ = expansionBudget(size_);
+    valuesLeft_ = valueBudget(size_);
+    bytesLeft_ = byteBudget(size_);
     onPath_.assign(objectCount_, false);
     visited_.assign(objectCount_, false);
     auto value = object(top, 0);
@@ -103,7 +108,8 @@ class BinaryReader {
   };
 
   std::optional<Value> object(std::uint64_t index, int depth) {
-    if (depth > kMaxDepth || onPath_[index] || !spend(1)) return std::nullopt;
+    if (depth > kMaxDepth || onPath_[index] || valuesLeft_ == 0) return std::nullopt;
+    --valuesLeft_;
     const std::uint64_t at = bigEndian(p_ + tableOffset_ + index * offsetWidth_, offsetWidth_);
     if (at < kBinaryMagic.size() || at >= tableOffset_) return std::nullopt;
     std::uint64_t pos = at + 1;
@@ -147,12 +153,8 @@ class BinaryReader {
   }
 
   // Whether width bytes from pos lie before the offset table.
-  bool fits(std::uint64_t pos, std::uint64_t width) const { return pos <= tableOffset_ && width <= tableOffset_ - pos; }
-
-  bool spend(std::uint64_t cost) {
-    if (cost > budget_) return false;
-    budget_ -= cost;
-    return true;
+  bool fits(std::uint64_t pos, std::uint64_t width) const {
+    return pos <= tableOffset_ && width <= tableOffset_ - pos;
   }
 
   double realAt(std::uint64_t pos, size_t width) const {
@@ -204,7 +206,9 @@ class BinaryReader {
   std::optional<Value> bytesObject(unsigned type, unsigned info, std::uint64_t& pos) {
     const auto n = count(info, pos);
     const std::uint64_t unit = type == kUtf16Type ? 2 : 1;
-    if (!n || *n > (tableOffset_ - std::min(pos, tableOffset_)) / unit || !spend(*n)) return std::nullopt;
+    if (!n || *n > (tableOffset_ - std::min(pos, tableOffset_)) / unit || *n > bytesLeft_)
+      return std::nullopt;
+    bytesLeft_ -= *n;
     const unsigned char* start = p_ + pos;
     pos += *n * unit;
     if (type == kDataType) return Value(Data{std::vector<std::uint8_t>(start, start + *n)});
@@ -222,7 +226,7 @@ class BinaryReader {
   std::optional<Value> container(unsigned type, unsigned info, std::uint64_t& pos, int depth) {
     const auto n = count(info, pos);
     const std::uint64_t references = type == kDictionaryType ? 2 : 1;
-    if (!n || *n > (tableOffset_ - std::min(pos, tableOffset_)) / referenceWidth_ / references || !spend(*n))
+    if (!n || *n > (tableOffset_ - std::min(pos, tableOffset_)) / referenceWidth_ / references)
       return std::nullopt;
     const std::uint64_t first = pos;
     pos += *n * references * referenceWidth_;
@@ -255,7 +259,8 @@ class BinaryReader {
   // Whether two of the objects read share bytes: no writer lays out a list
   // so, and a damaged list that does could pass one byte off as two values.
   bool overlapping() {
-    std::sort(extents_.begin(), extents_.end(), [](const Extent& a, const Extent& b) { return a.begin < b.begin; });
+    std::sort(extents_.begin(), extents_.end(),
+              [](const Extent& a, const Extent& b) { return a.begin < b.begin; });
     for (size_t i = 1; i < extents_.size(); ++i)
       if (extents_[i].begin < extents_[i - 1].end) return true;
     return false;
@@ -265,7 +270,7 @@ class BinaryReader {
   size_t size_;
   size_t offsetWidth_ = 0, referenceWidth_ = 0;
   std::uint64_t objectCount_ = 0, tableOffset_ = 0;
-  std::uint64_t budget_ = 0;
+  std::uint64_t valuesLeft_ = 0, bytesLeft_ = 0;
   std::vector<bool> onPath_;   // containers being read: a reference back to one is a cycle
   std::vector<bool> visited_;  // objects whose extent is recorded
   std::vector<Extent> extents_;

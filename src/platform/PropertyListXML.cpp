@@ -29,7 +29,8 @@ constexpr std::string_view kDict = "dict";
 // Seconds from the Unix epoch to the property-list epoch (2001-01-01 UTC).
 constexpr std::int64_t kReferenceDateUnixTime = 978307200;
 
-constexpr std::string_view kBase64Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::string_view kBase64Alphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -169,16 +170,17 @@ std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day) {
 
 // Dates written YYYY-MM-DDTHH:MM:SSZ, with white space around, the time, the
 // Z and a fraction of seconds (ignored, as the format keeps whole seconds)
-// optional; an offset (+HH:MM) in place of the Z is applied. Text that is no such date reads as 1970-01-01 00:00:00 UTC rather
-// than refusing the whole list: a damaged date, which no setting reads, must
-// not cost the settings next to it.
+// optional; an offset (+HH:MM) in place of the Z is applied. Text that is no such date reads as 1970-01-01
+// 00:00:00 UTC rather than refusing the whole list: a damaged date, which no setting reads, must not cost the
+// settings next to it.
 Date dateFrom(std::string_view s) {
   const Date unreadable{-static_cast<double>(kReferenceDateUnixTime)};
   size_t i = 0;
   auto number = [&](size_t maxDigits, std::int64_t& out) {
     const size_t start = i;
     out = 0;
-    while (i < s.size() && i - start < maxDigits && s[i] >= '0' && s[i] <= '9') out = out * 10 + (s[i++] - '0');
+    while (i < s.size() && i - start < maxDigits && s[i] >= '0' && s[i] <= '9')
+      out = out * 10 + (s[i++] - '0');
     return i > start;
   };
   auto expect = [&](char c) { return i < s.size() && s[i++] == c; };
@@ -207,7 +209,8 @@ Date dateFrom(std::string_view s) {
     offsetMinutes = (west ? -1 : 1) * (offsetHours * 60 + minutes);
   }
   while (i < s.size() && isSpace(s[i])) ++i;
-  if (i != s.size() || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+  if (i != s.size() || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+      second > 60)
     return unreadable;
   const std::int64_t days = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
   const std::int64_t unixTime = days * 86400 + hour * 3600 + minute * 60 + second - offsetMinutes * 60;
@@ -302,11 +305,19 @@ std::optional<Value> valueOf(pugi::xml_node element, int depth) {
 void appendEscaped(std::string& out, std::string_view text) {
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
       case '\t':
-      case '\n': out += c; break;
+      case '\n':
+        out += c;
+        break;
       default:
         // Control characters (a carriage return included, which a reader
         // would turn into a line feed) as references.
@@ -342,8 +353,8 @@ std::string formatDate(double secondsSinceReferenceDate) {
   const unsigned month = mp < 10 ? mp + 3 : mp - 9;
   const std::int64_t year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2);
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ", static_cast<long long>(year), month,
-                day, static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),
+  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ", static_cast<long long>(year),
+                month, day, static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),
                 static_cast<long long>(rest % 60));
   return buf;
 }
@@ -363,8 +374,7 @@ void appendBase64(std::string& out, const std::vector<std::uint8_t>& bytes, cons
     std::uint32_t group = static_cast<std::uint32_t>(bytes[i]) << 16;
     if (n > 1) group |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
     if (n > 2) group |= bytes[i + 2];
-    for (size_t k = 0; k < 4; ++k)
-      encoded += k <= n ? kBase64Alphabet[group >> (18 - 6 * k) & 0x3F] : '=';
+    for (size_t k = 0; k < 4; ++k) encoded += k <= n ? kBase64Alphabet[group >> (18 - 6 * k) & 0x3F] : '=';
   }
   for (size_t i = 0; i < encoded.size(); i += kLine) {
     out += indent;
