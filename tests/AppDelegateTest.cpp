@@ -274,6 +274,7 @@ TEST_F(AppDelegateTest, SignalCancelsOnceAndStopsTheInstallationAtItsNextReport)
     reported.push_back(20);
     progress(20);
     reported.push_back(30);
+    return UnTar::Result{};
   };
   platform::FileManager fileManager;
   try {
@@ -290,8 +291,8 @@ TEST_F(AppDelegateTest, SignalCancelsOnceAndStopsTheInstallationAtItsNextReport)
 
 TEST_F(AppDelegateTest, UnpackToolStoppedBySignalIsNoFailureToReport) {
   auto delegate = makeDelegate();
-  delegate->installers.untar = [](const std::string&, const std::string&, std::int32_t,
-                                  const AppDelegate::Progress&) {};
+  delegate->installers.untar = [](const std::string&, const std::string& destination, std::int32_t,
+                                  const AppDelegate::Progress&) { return fakeRuntime(destination); };
   delegate->installers.unpack = [&](const std::string&, const AppDelegate::Progress&) {
     delegate->handleSignal({SIGINT, false});  // the terminal's key reached the tool too
     return false;
