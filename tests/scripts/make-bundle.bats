@@ -216,4 +216,11 @@ accepted() {
   run -0 "$tool" --name Setup --main-class A --jar setup.jar --output out/Setup.app
   cmp "$BATS_TEST_TMPDIR/usr/bin/mac_installer" out/Setup.app/Contents/MacOS/Setup
   [ -f out/Setup.app/Contents/Resources/MainMenu.ui ]
+  # The manual pages and the documentation come along.
+  for file in share/man/man1/mac_installer.1.gz share/man/man1/mac_installer-make-bundle.1.gz \
+    share/doc/mac-installer/README.md share/doc/mac-installer/copyright share/doc/mac-installer/changelog.Debian.gz; do
+    [ -f "$BATS_TEST_TMPDIR/usr/$file" ] || { echo "$file not installed" >&2; return 1; }
+  done
+  MANPATH="$BATS_TEST_TMPDIR/usr/share/man" run -0 man -w mac_installer-make-bundle
+  [ "$output" = "$BATS_TEST_TMPDIR/usr/share/man/man1/mac_installer-make-bundle.1.gz" ]
 }
