@@ -106,7 +106,11 @@ TEST_F(GtkWindowTest, CloseButtonCancelsDuringExtraction) {
     size_t part = bytes.size() * 3 / 10;
     feed(bytes.data(), part);
     while (!gone && !fs::exists(closed)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    feed(bytes.data() + part, bytes.size() - part);
+    // The rest comes slowly: the program may see the request a moment late.
+    for (size_t at = part; at < bytes.size() && !gone; at += 65536) {
+      feed(bytes.data() + at, std::min<size_t>(65536, bytes.size() - at));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     ::close(fd);
   });
   struct sigaction ignore = {}, previous;
@@ -173,7 +177,9 @@ TEST_F(GtkWindowTest, NoticeWithoutANoticeToolIsShownWithGtk) {
       underXvfb(app,
                 "env PATH=/nonexistent \"$0\"; echo $? > '" + status.string() +
                     "'\n"
-                    "w=$(window NoticeDemo) || exit 0\n"
+                    "w=$(window NoticeDemo) || { xwininfo -root -tree > '" +
+                    title.string() +
+                    "'; exit 0; }\n"
                     "xprop -id \"$w\" WM_NAME > '" +
                     title.string() +
                     "'\n"
@@ -188,7 +194,8 @@ TEST_F(GtkWindowTest, NoticeWithoutANoticeToolIsShownWithGtk) {
   const std::string text = "NoticeDemo needs Java 99 or later, and no suitable Java runtime was found";
   EXPECT_EQ(e2e::slurp(status), "1\n") << run.err;
   EXPECT_NE(run.err.find("NoticeDemo: " + text), std::string::npos) << run.err;
-  EXPECT_NE(e2e::slurp(title).find("\"NoticeDemo\""), std::string::npos) << "no notice window appeared";
+  EXPECT_NE(e2e::slurp(title).find("\"NoticeDemo\""), std::string::npos) << "no notice window appeared\n"
+                                                                         << run.err;
   ASSERT_TRUE(fs::exists(shot));
   EXPECT_GT(fs::file_size(shot), 2000u);
   // Kept where the picture can be looked at after the test.
