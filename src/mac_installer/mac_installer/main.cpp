@@ -10,6 +10,8 @@ constexpr const char* kInvokeOtherMarker = "__qvr_invoke_other";
 }
 
 int main(int count, char** arguments) {
+  // The runtime library restarts the program with Java's arguments alone.
+  if (std::optional<int> status = resumeRestartedLaunch(count, arguments)) return *status;
   _DLog("%s [Line %d] app started %d", __PRETTY_FUNCTION__, __LINE__, count);
   for (int i = 0; i < count; ++i) _DLog("%s [Line %d] arg %s", __PRETTY_FUNCTION__, __LINE__, arguments[i]);
 
