@@ -1,9 +1,13 @@
-// The plain main loop and the window backends without a toolkit.
+// The plain main loop, the window backends without a toolkit, and the
+// loading of the toolkit for the GTK backend.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -115,5 +119,52 @@ TEST(NullWindowTest, EveryOperationIsHarmless) {
   system->mainQueue().post([&] { ran = true; });
   EXPECT_FALSE(ran);  // posting never runs the task on the poster's thread
 }
+
+#ifdef MI_HAVE_GTK
+// GTK is loaded by the backend choice, and only when a display is set.
+TEST(GtkWindowTest, ToolkitIsLoadedOnlyWithADisplay) {
+  auto loaded = [] {
+    void* handle = ::dlopen("libgtk-3.so.0", RTLD_LAZY | RTLD_NOLOAD);
+    if (handle) ::dlclose(handle);
+    return handle != nullptr;
+  };
+  ASSERT_FALSE(loaded());
+  const char* display = std::getenv("DISPLAY");
+  std::optional<std::string> saved = display ? std::optional<std::string>(display) : std::nullopt;
+  ::unsetenv("DISPLAY");
+  ::unsetenv("WAYLAND_DISPLAY");
+  int count = 1;
+  char name[] = "unit_tests";
+  char* vector[] = {name, nullptr};
+  char** arguments = vector;
+  std::string reason;
+  EXPECT_EQ(platform::makeGtkWindowSystem(&count, &arguments, &reason), nullptr);
+  EXPECT_EQ(reason, "no display is set");
+  EXPECT_FALSE(loaded());
+  if (!saved) GTEST_SKIP() << "no display: run under xvfb-run for the window itself";
+
+  ::setenv("DISPLAY", saved->c_str(), 1);
+  reason.clear();
+  auto system = platform::makeGtkWindowSystem(&count, &arguments, &reason);
+  ASSERT_NE(system, nullptr) << reason;
+  EXPECT_TRUE(loaded());
+  EXPECT_STREQ(system->name(), "gtk");
+  // The built-in window description: every outlet is a toolkit control.
+  auto bundle = platform::Bundle::open("/");
+  platform::WindowOutlets o = system->loadWindow(*bundle, [] {});
+  ASSERT_TRUE(o.window && o.iconView && o.progressBar && o.cancelButton && o.label && o.progressLabel);
+  EXPECT_EQ(dynamic_cast<platform::NullControls*>(o.label), nullptr);
+  EXPECT_EQ(dynamic_cast<platform::NullControls*>(o.cancelButton), nullptr);
+  o.window->setTitle("Setup");
+  o.label->setStringValue("Preparing");
+  o.progressBar->setIndeterminate(true);
+  o.progressBar->startAnimation();
+  o.progressBar->setIndeterminate(false);
+  o.progressBar->setDoubleValue(40);
+  EXPECT_FALSE(o.iconView->setImageFromFile("/nonexistent.png"));
+  system->showWindow();
+  o.window->close();
+}
+#endif
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "platform/Bundle.h"
+#include "platform/Format.h"
 
 namespace platform {
 
@@ -38,10 +39,15 @@ void exitProcess(int status) {
   ::_exit(status);
 }
 
-void applicationMain(int count, char** arguments, const DelegateFactory& makeDelegate) {
+void applicationMain(int count, char** arguments, const DelegateFactory& makeDelegate,
+                     const DiagnosticLog& diagnostic) {
   // The argument list is taken before GTK removes its own options from it.
   std::vector<std::string> all(arguments, arguments + count);
-  std::unique_ptr<WindowSystem> system = makeWindowSystem(&count, &arguments);
+  std::string reason;
+  std::unique_ptr<WindowSystem> system = makeWindowSystem(&count, &arguments, &reason);
+  if (diagnostic)
+    diagnostic(
+        format(reason.empty() ? "window backend %s" : "window backend %s (%s)", system->name(), reason));
   // Lives until the process ends, as the delegate does: the worker thread
   // uses both while the main thread runs the loop.
   auto* application = new RunningApplication(std::move(system), std::move(all));

@@ -39,10 +39,14 @@ class ApplicationDelegate {
 };
 
 using DelegateFactory = std::function<ApplicationDelegate*(Application& application)>;
+// Receives the lines of the caller's diagnostic log (main thread).
+using DiagnosticLog = std::function<void(const std::string& line)>;
 
 // Picks the window backend, creates the delegate (never destroyed), loads
 // the main bundle's window, sends the notifications and runs the main loop.
-[[noreturn]] void applicationMain(int count, char** arguments, const DelegateFactory& makeDelegate);
+// The backend chosen, and why it is not the GTK window, go to diagnostic.
+[[noreturn]] void applicationMain(int count, char** arguments, const DelegateFactory& makeDelegate,
+                                  const DiagnosticLog& diagnostic = {});
 
 // Ends the process from any thread: standard streams are flushed, then the
 // process ends at once without running static destructors, which could

@@ -181,11 +181,15 @@ std::unique_ptr<WindowSystem> makeTextWindowSystem(int terminalFd) {
 }
 
 #ifndef MI_HAVE_GTK
-std::unique_ptr<WindowSystem> makeGtkWindowSystem(int*, char***) { return nullptr; }
+std::unique_ptr<WindowSystem> makeGtkWindowSystem(int*, char***, std::string* reason) {
+  if (reason) *reason = "built without GTK";
+  return nullptr;
+}
 #endif
 
-std::unique_ptr<WindowSystem> makeWindowSystem(int* count, char*** arguments) {
-  if (auto gtk = makeGtkWindowSystem(count, arguments)) return gtk;
+std::unique_ptr<WindowSystem> makeWindowSystem(int* count, char*** arguments, std::string* reason) {
+  if (reason) reason->clear();
+  if (auto gtk = makeGtkWindowSystem(count, arguments, reason)) return gtk;
   if (::isatty(STDERR_FILENO)) return makeTextWindowSystem(STDERR_FILENO);
   return makeNullWindowSystem();
 }

@@ -44,8 +44,10 @@ std::string absolutePath(const std::string& path) {
 }  // namespace
 
 [[noreturn]] int applicationMain(int count, char** arguments) {
-  platform::applicationMain(count, arguments,
-                            [](platform::Application& application) { return new AppDelegate(application); });
+  const char* caller = __PRETTY_FUNCTION__;
+  platform::applicationMain(
+      count, arguments, [](platform::Application& application) { return new AppDelegate(application); },
+      [caller](const std::string& line) { _DLog("%s [Line %d] %@", caller, __LINE__, line); });
 }
 
 AppDelegate::AppDelegate(platform::Application& application, std::chrono::microseconds windowCloseDelay)

@@ -2,12 +2,12 @@
 // intake and the in-process start through the runtime's launcher library.
 #include "mac_installer/Launcher.h"
 
-#include <dlfcn.h>
 #include <utf8proc.h>
 
 #include <cstring>
 
 #include "mac_installer/global.h"
+#include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Exception.h"
 #include "platform/FileManager.h"
@@ -143,29 +143,17 @@ struct ListFunctions {
   }
 };
 
-template <typename F>
-void lookUp(void* library, const char* name, F& function) {
-  void* symbol = ::dlsym(library, name);
-  static_assert(sizeof function == sizeof symbol);
-  std::memcpy(&function, &symbol, sizeof function);
-}
-
-struct LibraryCloser {
-  void operator()(void* library) const { ::dlclose(library); }
-};
-using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
-
-// Loads the launcher library and resolves JLI_Launch into JLI_LaunchFxnPtr;
-// raises "JavaLaunchError" when either fails. The library is handed back
-// still owned, for the caller's further look-ups.
-LibraryHandle loadLaunchFunction(const std::string& path) {
-  LibraryHandle library(::dlopen(path.c_str(), RTLD_LAZY));
+// Loads the launcher library and resolves JLI_Launch into JLI_LaunchFxnPtr
+// (null when the library has none); raises "JavaLaunchError" when the
+// library cannot be loaded. The library is handed back for further look-ups.
+platform::DynamicLibrary loadLaunchFunction(const std::string& path) {
+  std::string reason;
+  platform::DynamicLibrary library = platform::DynamicLibrary::open(path, &reason);
   if (!library) {
-    const char* reason = ::dlerror();
     _DLog("%s [Line %d] dlopen failed %s", __PRETTY_FUNCTION__, __LINE__, reason);
     throw platform::Exception(kJavaLaunchError, "Could not load JRE.");
   }
-  lookUp(library.get(), "JLI_Launch", JLI_LaunchFxnPtr);
+  library.resolve("JLI_Launch", JLI_LaunchFxnPtr, nullptr);
   return library;
 }
 
@@ -244,19 +232,20 @@ std::int32_t Launcher::launch() {
 
   const std::string path = jliLibraryPath(*javaBundlePath);
   _DLog("%s [Line %d] load library %@.", __PRETTY_FUNCTION__, __LINE__, path);
-  LibraryHandle library = loadLaunchFunction(path);
+  // A missing function leaves its pointer null; each is checked where used.
+  platform::DynamicLibrary library = loadLaunchFunction(path);
   ListFunctions list;
-  lookUp(library.get(), "JLI_List_new", list.listNew);
-  lookUp(library.get(), "JLI_List_add", list.listAdd);
-  lookUp(library.get(), "JLI_InitArgProcessing", list.initArgProcessing);
-  lookUp(library.get(), "JLI_PreprocessArg", list.preprocessArg);
-  lookUp(library.get(), "JLI_StringDup", list.stringDup);
-  lookUp(library.get(), "JLI_MemFree", list.memFree);
+  library.resolve("JLI_List_new", list.listNew, nullptr);
+  library.resolve("JLI_List_add", list.listAdd, nullptr);
+  library.resolve("JLI_InitArgProcessing", list.initArgProcessing, nullptr);
+  library.resolve("JLI_PreprocessArg", list.preprocessArg, nullptr);
+  library.resolve("JLI_StringDup", list.stringDup, nullptr);
+  library.resolve("JLI_MemFree", list.memFree, nullptr);
   if (!JLI_LaunchFxnPtr)
     throw platform::Exception(kJavaLaunchError, "Could not get function pointer for JLI_Launch.");
   // The library must stay loaded for the rest of the process: JLI_Launch runs
   // the Java application out of it, and a re-entry calls JLI_LaunchFxnPtr again.
-  library.release();
+  library.keepLoaded();
 
   expandArgumentFiles(list);
   platform::prepareForRuntimeLibrary(path);
@@ -290,11 +279,11 @@ std::optional<int> resumeRestartedLaunch(int count, char** arguments) {
   const std::string path = record->substr(pathStart + 1);
   _DLog("%s [Line %d] restarted by the runtime library %@ %d", __PRETTY_FUNCTION__, __LINE__, path, count);
   try {
-    LibraryHandle library = loadLaunchFunction(path);
+    platform::DynamicLibrary library = loadLaunchFunction(path);
     if (!JLI_LaunchFxnPtr)
       throw platform::Exception(kJavaLaunchError, "Could not get function pointer for JLI_Launch.");
     // JLI_Launch runs the Java application out of the library.
-    library.release();
+    library.keepLoaded();
   } catch (const platform::Exception& e) {
     platform::log("%s [Line %d] %@: %@", __PRETTY_FUNCTION__, __LINE__, e, e.callStackSymbols());
     Launcher::displayError(kInternalError, e.description());
