@@ -14,6 +14,7 @@
 
 #include "platform/Bundle.h"
 #include "platform/RunLoop.h"
+#include "platform/StatusLine.h"
 #include "platform/Window.h"
 
 namespace {
@@ -74,7 +75,7 @@ TEST_F(TextLineTest, DrawsLabelBarPercentageAndProgressTextInPlace) {
   EXPECT_EQ(text.find('\n'), std::string::npos);
 
   outlets_.window->close();
-  EXPECT_EQ(output().back(), '\n');
+  EXPECT_EQ(output(), "\r\x1b[K");  // erased: the cursor at the start of an empty line
   outlets_.label->setStringValue("after close");
   usleep(120000);
   outlets_.label->setStringValue("after close");
@@ -88,10 +89,50 @@ TEST_F(TextLineTest, RedrawsAtMostTenTimesASecond) {
   size_t draws = 0;
   for (char c : text) draws += c == '\r';
   EXPECT_LE(draws, 2u);
-  // The last value reaches the screen when the window closes.
-  outlets_.window->close();
+  // The last value reaches the screen with the next draw.
+  usleep(120000);
+  outlets_.label->setStringValue("");
   text = output();
   EXPECT_NE(text.find("100%"), std::string::npos) << text;
+}
+
+TEST_F(TextLineTest, PercentageAndFilledPartShowTheBarsValue) {
+  system_->showWindow();
+  output();
+  const std::vector<std::pair<double, std::string>> cases = {
+      {0, "[                              ]   0%"},
+      {69.99, "[####################          ]  69%"},
+      {100, "[##############################] 100%"},
+      {250, "[##############################] 100%"},
+      {-5, "[                              ]   0%"},
+  };
+  for (const auto& [value, shown] : cases) {
+    usleep(110000);
+    outlets_.progressBar->setDoubleValue(value);
+    std::string text = output();
+    EXPECT_EQ(text, "\r" + shown + "\x1b[K") << value;
+  }
+}
+
+// Log lines and notices come from any thread through the standard-error
+// writers: each starts on a clean line and the progress line follows it.
+TEST_F(TextLineTest, OtherOutputStartsOnACleanLineAndTheLineIsRedrawnAfterIt) {
+  platform::writeStandardError("before it is shown\n");
+  EXPECT_EQ(output(), "before it is shown\n");
+  system_->showWindow();
+  outlets_.label->setStringValue("Preparing");
+  output();
+  std::thread([] { platform::writeStandardError("a log line\n"); }).join();
+  EXPECT_EQ(output(), "\r\x1b[Ka log line\n\rPreparing [                              ]   0%\x1b[K");
+
+  // Retired before a child takes the terminal: erased, never drawn again.
+  platform::retireStatusLine();
+  EXPECT_EQ(output(), "\r\x1b[K");
+  platform::writeStandardError("the child's turn\n");
+  usleep(120000);
+  outlets_.progressBar->setDoubleValue(50);
+  outlets_.window->close();
+  EXPECT_EQ(output(), "the child's turn\n");
 }
 
 TEST_F(TextLineTest, WindowClosedBeforeShowingPrintsNothing) {

@@ -25,6 +25,8 @@ class Application {
   virtual void activateIgnoringOtherApps() = 0;
   // Ends the process with a status; callable from any thread.
   [[noreturn]] virtual void exit(int status) = 0;
+  // Ends the process by a signal, as though it had not been caught.
+  [[noreturn]] virtual void exitBySignal(int signalNumber) = 0;
 };
 
 // The delegate's side: the window's controls are handed over before the
@@ -51,6 +53,12 @@ using DiagnosticLog = std::function<void(const std::string& line)>;
 // Ends the process from any thread: standard streams are flushed, then the
 // process ends at once without running static destructors, which could
 // otherwise run while another thread still uses the objects they destroy.
+// The terminal's status line is retired first.
 [[noreturn]] void exitProcess(int status);
+
+// Ends the process the same way, but by signalNumber with the signal's
+// default action, as though it had never been caught: the parent sees a
+// death by that signal.
+[[noreturn]] void exitProcessBySignal(int signalNumber);
 
 }  // namespace platform

@@ -5,11 +5,12 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <string>
+
+#include "platform/StatusLine.h"
 
 namespace platform {
 
@@ -39,17 +40,8 @@ void logLine(std::string_view message) {
   std::string line = prefix;
   line.append(message);
   if (line.empty() || line.back() != '\n') line += '\n';
-  const char* p = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    ssize_t w = ::write(STDERR_FILENO, p, left);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    p += w;
-    left -= static_cast<size_t>(w);
-  }
+  // One write, around the terminal's status line when one is shown.
+  writeStandardError(line);
 }
 
 }  // namespace platform
