@@ -74,48 +74,17 @@ class GtkWindowTest : public ::testing::Test {
   fs::path root_;
 };
 
-// The archive is a named pipe held at 30 % until the close request is sent,
-// so the request surely comes while the extraction runs.
+// The archive is held at 30 % until the close request is sent, so the
+// request surely comes while the extraction runs.
 TEST_F(GtkWindowTest, CloseButtonCancelsDuringExtraction) {
   Dictionary info = {
       {"JavaVM", Value(Dictionary{{"SearchSequence", Value(Array{Value("R" + e2e::jdk17Home())})}})},
       {"qvr.jreUncompressedSize", Value::integer(e2e::gzipUncompressedSize(e2e::jdkArchive()))}};
   fs::path app = e2e::makeBundle(root_, info);
   setWindowTitle(app, "Close Button Test");
-  fs::path fifo = app / "Contents/Resources/app/jre.tar.gz";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   fs::path closed = root_ / "closed";
-  std::atomic<bool> gone{false};
-  std::thread feeder([&] {
-    std::string bytes = e2e::slurp(e2e::jdkArchive());
-    int fd = -1;
-    for (int i = 0; i < 1200 && fd < 0 && !gone; ++i) {
-      fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-      if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (fd < 0) return;
-    ::fcntl(fd, F_SETFL, 0);
-    auto feed = [fd](const char* p, size_t n) {
-      while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w <= 0) return;
-        p += w;
-        n -= static_cast<size_t>(w);
-      }
-    };
-    size_t part = bytes.size() * 3 / 10;
-    feed(bytes.data(), part);
-    while (!gone && !fs::exists(closed)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    // The rest comes slowly: the program may see the request a moment late.
-    for (size_t at = part; at < bytes.size() && !gone; at += 65536) {
-      feed(bytes.data() + at, std::min<size_t>(65536, bytes.size() - at));
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ::close(fd);
-  });
-  struct sigaction ignore = {}, previous;
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGPIPE, &ignore, &previous);
+  e2e::HeldArchive archive(app / "Contents/Resources/app/jre.tar.gz", e2e::jdkArchive(),
+                           [&] { return fs::exists(closed); });
   e2e::Run run = underXvfb(app,
                            "\"$0\" & pid=$!\n"
                            "w=$(window 'Close Button Test') && sleep 0.5 && close \"$w\"\n"
@@ -124,9 +93,6 @@ TEST_F(GtkWindowTest, CloseButtonCancelsDuringExtraction) {
                                "'\n"
                                "wait $pid\n",
                            options());
-  gone = true;
-  feeder.join();
-  sigaction(SIGPIPE, &previous, nullptr);
   EXPECT_TRUE(fs::exists(closed));
   EXPECT_EQ(run.status, 1) << run.err;
   EXPECT_NE(run.err.find("Cancelled"), std::string::npos) << run.err;
