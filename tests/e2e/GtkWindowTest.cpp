@@ -3,9 +3,7 @@
 // window manager, so the close button's request is sent as the window
 // manager sends it.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <atomic>
 
 #include "FrontEndSupport.h"
 

@@ -3,7 +3,6 @@
 // pseudo-terminal whose screen is read back), with closed standard input,
 // and signalled during the extraction and the download.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <cstring>
