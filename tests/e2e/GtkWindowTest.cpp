@@ -24,8 +24,8 @@ class GtkWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!*kCloseWindow) GTEST_SKIP() << "built without the X11 client library";
-    if (e2e::runCommand({"sh", "-c", "command -v xvfb-run && command -v xdotool && command -v import"}) != 0)
-      GTEST_SKIP() << "xvfb-run, xdotool or import missing";
+    if (e2e::runCommand({"sh", "-c", "command -v Xvfb && command -v xdotool && command -v import"}) != 0)
+      GTEST_SKIP() << "Xvfb, xdotool or import missing";
     char pattern[] = "/tmp/GtkWindowTest.XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     root_ = pattern;
@@ -48,21 +48,33 @@ class GtkWindowTest : public ::testing::Test {
     o.timeout = std::chrono::seconds(120);
     return o;
   }
-  // Runs script under its own Xvfb, once the server answers; the script
-  // gets the program as $0 and these shell functions: "window NAME" waits
-  // for a visible window of that name and prints its id, "close ID" presses
-  // its close button.
+  // Runs script under an X server of its own, once the server answers; the
+  // script gets the program as $0 and these shell functions: "window NAME"
+  // waits for a visible window of that name and prints its id, "close ID"
+  // presses its close button. The server picks a free display itself
+  // (-displayfd), so tests running side by side never share one, and it is
+  // ended by its process id when the script is done.
   e2e::Run underXvfb(const fs::path& app, const std::string& script, e2e::RunOptions o) {
+    std::string display = (root_ / "display").string();
+    std::string server = "Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3> '" + display +
+                         "' 2> /dev/null & server=$!\n"
+                         "for i in $(seq 600); do grep -q '^[0-9][0-9]*$' '" +
+                         display +
+                         "' 2> /dev/null && break; sleep 0.1; done\n"
+                         "export DISPLAY=:$(cat '" +
+                         display +
+                         "'); unset XAUTHORITY WAYLAND_DISPLAY\n"
+                         "for i in $(seq 600); do xwininfo -root > /dev/null 2>&1 && break; sleep 0.1; done\n"
+                         "xwininfo -root > /dev/null 2>&1 || { echo \"no X server on $DISPLAY\" >&2; kill "
+                         "$server; exit 97; }\n";
     std::string functions =
-        "for i in $(seq 100); do xwininfo -root > /dev/null 2>&1 && break; sleep 0.1; done\n"
         "window() { for i in $(seq 300); do w=$(xdotool search --onlyvisible --name \"$1\" 2>/dev/null | "
-        "head -1);"
-        " [ -n \"$w\" ] && { echo \"$w\"; return 0; }; sleep 0.1; done; return 1; }\n"
+        "head -1); [ -n \"$w\" ] && { echo \"$w\"; return 0; }; sleep 0.1; done; return 1; }\n"
         "close() { '" +
         std::string(kCloseWindow) + "' \"$1\"; }\n";
-    o.arguments = {
-        "-a", "-s", "-screen 0 800x600x24", "sh", "-c", functions + script, e2e::executableOf(app)};
-    return e2e::runProgram("/usr/bin/xvfb-run", root_ / "run", o);
+    std::string run = "(\n" + script + "\n)\nstatus=$?\nkill $server; wait $server\nexit $status\n";
+    o.arguments = {"-c", server + functions + run, e2e::executableOf(app)};
+    return e2e::runProgram("/bin/sh", root_ / "run", o);
   }
   static void setWindowTitle(const fs::path& app, const std::string& title) {
     std::ofstream(app / "Contents/Resources/en.lproj/Localizable.strings")
