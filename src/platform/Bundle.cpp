@@ -95,16 +95,23 @@ std::shared_ptr<Bundle> Bundle::open(const std::string& path) {
       b->info_ = std::move(*v);
     else
       platform::log("%s [Line %d] could not read the information dictionary %s", __PRETTY_FUNCTION__, __LINE__, plist);
-  } else if (fm.fileExists(joinPath(b->path_, "release"))) {
-    b->runtimeHome_ = true;
-    Dictionary info;
-    info["CFBundleExecutable"] = Value("java");
-    if (auto version = releaseJavaVersion(joinPath(b->path_, "release"))) {
-      Dictionary javaVM;
-      javaVM["JVMVersion"] = Value(*version);
-      info["JavaVM"] = Value(std::move(javaVM));
+  } else {
+    // A JDK home, or a runtime bundle around one without a dictionary of its
+    // own (a JDK packed under Contents/Home): the home's release file tells
+    // the version.
+    for (std::string home : {b->path_, joinPath(b->path_, "Contents/Home")}) {
+      if (!fm.fileExists(joinPath(home, "release"))) continue;
+      Dictionary info;
+      info["CFBundleExecutable"] = Value("java");
+      if (auto version = releaseJavaVersion(joinPath(home, "release"))) {
+        Dictionary javaVM;
+        javaVM["JVMVersion"] = Value(*version);
+        info["JavaVM"] = Value(std::move(javaVM));
+      }
+      b->info_ = Value(std::move(info));
+      b->releaseHome_ = std::move(home);
+      break;
     }
-    b->info_ = Value(std::move(info));
   }
   return b;
 }
@@ -178,7 +185,7 @@ std::string Bundle::localizedString(const std::string& key, const std::string& v
 }
 
 std::optional<std::string> Bundle::executablePath() const {
-  if (runtimeHome_) return joinPath(path_, "bin/java");
+  if (!releaseHome_.empty()) return joinPath(releaseHome_, "bin/java");
   auto name = info_.getString("CFBundleExecutable");
   if (!name || name->empty()) return std::nullopt;
   return joinPath(joinPath(path_, "Contents/MacOS"), *name);

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/FileDescriptor.h"
+
 namespace platform {
 
 namespace fs = std::filesystem;
@@ -106,6 +108,27 @@ std::optional<std::string> FileManager::contentsAtPath(const std::string& path) 
 }
 
 bool FileManager::removeFile(const std::string& path) const { return ::unlink(path.c_str()) == 0; }
+
+bool FileManager::createFile(const std::string& path, std::string_view contents, std::string* error) const {
+  auto failed = [&](const char* call) {
+    if (error) *error = std::string(call) + "(" + path + "): " + std::strerror(errno);
+    return false;
+  };
+  FileDescriptor file = FileDescriptor::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+  if (!file) return failed("open");
+  // A file cut short must not be taken for the whole: it is removed.
+  const char* call = !file.writeAll(contents) ? "write" : file.reset() != 0 ? "close" : nullptr;
+  if (!call) return true;
+  failed(call);
+  ::unlink(path.c_str());
+  return false;
+}
+
+std::string FileManager::resolvingSymlinks(const std::string& path) const {
+  std::error_code ec;
+  fs::path resolved = fs::weakly_canonical(fs::absolute(path, ec), ec);
+  return ec ? path : resolved.string();
+}
 
 std::string joinPath(const std::string& base, const std::string& component) {
   if (base.empty()) return component;

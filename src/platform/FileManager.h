@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -40,6 +41,13 @@ class FileManager {
   std::optional<std::string> contentsAtPath(const std::string& path) const;
   // Removes one file or link, never a directory; false when nothing was removed.
   bool removeFile(const std::string& path) const;
+  // Creates a new file (never replacing one) readable by the user alone and
+  // writes contents into it; error, when given, receives "call(path): reason".
+  bool createFile(const std::string& path, std::string_view contents, std::string* error = nullptr) const;
+  // The absolute path with "." and ".." and the symbolic links of its existing
+  // part resolved, so that two names of one file compare equal; the path
+  // itself when that fails.
+  std::string resolvingSymlinks(const std::string& path) const;
 };
 
 // Joins path components with single "/" separators.
