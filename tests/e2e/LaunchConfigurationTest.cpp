@@ -19,10 +19,7 @@ namespace {
 // Prints its arguments, the class path, every system property whose name
 // begins with "t." and the program's restart record as Java sees it; exits 3.
 fs::path probeJar() {
-  return e2e::cached("probe.jar", [](const fs::path& out) {
-    fs::path src = out.string() + ".src";
-    fs::create_directories(src);
-    std::ofstream(src / "Probe.java") << R"(
+  return e2e::compiledJar("probe.jar", "Probe", R"(
 import java.util.*;
 public class Probe {
   public static void main(String[] args) {
@@ -36,14 +33,7 @@ public class Probe {
     System.exit(3);
   }
 }
-)";
-    std::string bin = e2e::jdk17Home() + "/bin/";
-    if (e2e::runCommand({bin + "javac", "-d", src.string(), (src / "Probe.java").string()}) != 0)
-      throw std::runtime_error("javac failed");
-    if (e2e::runCommand({bin + "jar", "cf", out.string(), "-C", src.string(), "Probe.class"}) != 0)
-      throw std::runtime_error("jar failed");
-    fs::remove_all(src);
-  });
+)");
 }
 
 Value strings(std::vector<std::string> items) {
