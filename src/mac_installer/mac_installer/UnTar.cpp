@@ -760,9 +760,11 @@ std::optional<std::string> Extraction::run(ArchiveStream& stream) {
     }
     if (ended_) {
       // After the end marker only the rest of the gzip member is read, for
-      // its checksum; a plain archive ends here.
+      // its checksum; a plain archive ends here. However long that rest is,
+      // each buffer of it is a chance to cancel.
       if (!stream.compressed()) break;
       stream.stopAfterMember();
+      if (filled > 0) report(percentRead());
     }
   }
   return failure_;
