@@ -60,12 +60,17 @@ class Bundle {
 
   // True when the bundle is a plain Linux JDK home opened through "release".
   bool isRuntimeHome() const { return runtimeHome_; }
+  // Why the dictionary is empty or lacks a runtime version, in words ("no
+  // Contents/Info.plist and no release file", "release file without
+  // JAVA_VERSION", ...); absent when a dictionary or version was read.
+  const std::optional<std::string>& infoProblem() const { return infoProblem_; }
 
  private:
   Bundle() = default;
   std::string path_;
   Value info_{Dictionary{}};
   bool runtimeHome_ = false;
+  std::optional<std::string> infoProblem_;
 };
 
 // Reads the processor types of an executable file: Mach-O (thin or fat, 32 or

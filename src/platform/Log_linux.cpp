@@ -24,6 +24,27 @@ std::string processName() {
 
 }  // namespace
 
+std::string formatLogLine(std::string_view fmt, std::vector<FormatArg> args) {
+  constexpr std::string_view kRoutinePrefix = "%s [Line %d] ";
+  if (fmt.starts_with(kRoutinePrefix) && !args.empty() && args[0].kind() == FormatArg::Kind::Text)
+    args[0] = FormatArg(routineName(args[0].text()));
+  return formatList(fmt, args);
+}
+
+void writeStandardError(std::string_view text) {
+  const char* p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    ssize_t w = ::write(STDERR_FILENO, p, left);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    p += w;
+    left -= static_cast<size_t>(w);
+  }
+}
+
 void logLine(std::string_view message) {
   static const std::string name = processName();
   struct timeval tv{};
@@ -39,17 +60,7 @@ void logLine(std::string_view message) {
   std::string line = prefix;
   line.append(message);
   if (line.empty() || line.back() != '\n') line += '\n';
-  const char* p = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    ssize_t w = ::write(STDERR_FILENO, p, left);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    p += w;
-    left -= static_cast<size_t>(w);
-  }
+  writeStandardError(line);
 }
 
 }  // namespace platform

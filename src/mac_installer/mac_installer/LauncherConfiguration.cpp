@@ -279,7 +279,7 @@ std::optional<std::string> Launcher::readOptionsFile(const std::optional<std::st
     return classPath;
   }
   platform::FileManager fileManager;
-  std::optional<std::string> text = fileManager.contentsAtPath(path);
+  std::optional<std::string> text = fileManager.contentsOfRegularFile(path);
   if (!text || !isValidUtf8(*text)) return classPath;
 
   const std::string directory = platform::deletingLastPathComponent(path);
