@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -24,6 +25,9 @@ namespace {
 struct ExitCalled {
   int status;
 };
+struct ExitBySignalCalled {
+  int signal;
+};
 
 class FakeApplication : public platform::Application {
  public:
@@ -31,6 +35,7 @@ class FakeApplication : public platform::Application {
   const std::vector<std::string>& arguments() const override { return args; }
   void activateIgnoringOtherApps() override { ++activations; }
   [[noreturn]] void exit(int status) override { throw ExitCalled{status}; }
+  [[noreturn]] void exitBySignal(int signalNumber) override { throw ExitBySignalCalled{signalNumber}; }
 
   platform::RunLoop queue;
   std::vector<std::string> args = {"/path/Test.app/Contents/MacOS/Test"};
@@ -237,6 +242,64 @@ TEST_F(AppDelegateTest, CancelDuringDownloadStopsItAndReleasesTheWaitingWorker) 
   EXPECT_TRUE(released);
   EXPECT_EQ(download->cancels, 1);
   EXPECT_TRUE(delegate->cancelled);
+  // A second Cancel (a signal after the button) finds nothing more to stop.
+  delegate->cancel();
+  EXPECT_EQ(download->cancels, 1);
+  EXPECT_EQ(delegate->downloadConditionLock->condition(), 0);
+}
+
+// Signals before the child runs: the run ends as Cancel ends it ----------------------
+
+TEST_F(AppDelegateTest, SignalCancelsOnceAndStopsTheInstallationAtItsNextReport) {
+  auto delegate = makeDelegate();
+  std::vector<double> reported;
+  delegate->installers.untar = [&](const std::string&, const std::string&, std::int32_t,
+                                   const AppDelegate::Progress& progress) {
+    progress(10);
+    // From the relay thread; the installation stops before the posted
+    // Cancel has even run on the main thread.
+    delegate->handleSignal({SIGTERM, true});
+    delegate->handleSignal({SIGINT, false});
+    reported.push_back(20);
+    progress(20);
+    reported.push_back(30);
+  };
+  platform::FileManager fileManager;
+  try {
+    delegate->handleTar("/a.tar.gz", fileManager);
+    ADD_FAILURE() << "returned";
+  } catch (const platform::Exception& failure) {
+    EXPECT_EQ(failure.name(), kCancelledExceptionName);
+  }
+  EXPECT_EQ(reported, std::vector<double>{20});
+  EXPECT_EQ(app_.queue.runPending(), 2);  // one bar value, one Cancel
+  EXPECT_TRUE(delegate->cancelled);
+  EXPECT_EQ(outlets_.button.journal, std::vector<std::string>{"disabled"});
+}
+
+TEST_F(AppDelegateTest, UnpackToolStoppedBySignalIsNoFailureToReport) {
+  auto delegate = makeDelegate();
+  delegate->installers.untar = [](const std::string&, const std::string&, std::int32_t,
+                                  const AppDelegate::Progress&) {};
+  delegate->installers.unpack = [&](const std::string&, const AppDelegate::Progress&) {
+    delegate->handleSignal({SIGINT, false});  // the terminal's key reached the tool too
+    return false;
+  };
+  platform::FileManager fileManager;
+  EXPECT_THROW(delegate->handleTar("/a.tar.gz", fileManager), platform::Exception);
+  EXPECT_TRUE(notices_.empty());
+}
+
+TEST_F(AppDelegateTest, ProcessEndedAfterASignalEndsByThatSignal) {
+  auto delegate = makeDelegate();
+  delegate->handleSignal({SIGHUP, false});
+  delegate->handleSignal({SIGTERM, true});  // the first one counts
+  try {
+    delegate->download(*std::make_shared<FakeDownload>(), platform::URLError{"refused", "http://x"});
+    ADD_FAILURE() << "returned";
+  } catch (const ExitBySignalCalled& exit) {
+    EXPECT_EQ(exit.signal, SIGHUP);
+  }
 }
 
 // Archive installation ----------------------------------------------------------------
@@ -357,7 +420,7 @@ TEST_F(AppDelegateTest, CancelBetweenThePhasesRaisesBeforeUnpacking) {
   EXPECT_THROW(again->handleTar("/a.tar.gz", fileManager), platform::Exception);
 }
 
-TEST_F(AppDelegateTest, UnpackFailureShowsInternalErrorAndEndsWithStatus1) {
+TEST_F(AppDelegateTest, UnpackFailureShowsInternalErrorRemovesTheRunDirectoryAndEndsWithStatus1) {
   for (bool raises : {false, true}) {
     notices_.clear();
     auto delegate = makeDelegate();
@@ -375,8 +438,8 @@ TEST_F(AppDelegateTest, UnpackFailureShowsInternalErrorAndEndsWithStatus1) {
       EXPECT_EQ(exit.status, 1);
     }
     EXPECT_EQ(notices_, std::vector<std::string>{"Internal error: could not run unpack200"});
-    ASSERT_TRUE(delegate->tempDir);
-    EXPECT_TRUE(fs::exists(*delegate->tempDir));  // left in place on this path
+    EXPECT_FALSE(delegate->tempDir);
+    EXPECT_TRUE(fs::is_empty(root_ / "tmp"));
   }
 }
 

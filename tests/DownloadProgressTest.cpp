@@ -35,6 +35,7 @@ class FakeApplication : public platform::Application {
   const std::vector<std::string>& arguments() const override { return args; }
   void activateIgnoringOtherApps() override {}
   [[noreturn]] void exit(int status) override { throw ExitCalled{status}; }
+  [[noreturn]] void exitBySignal(int signalNumber) override { throw ExitCalled{128 + signalNumber}; }
   std::vector<std::string> args = {"/path/Test.app/Contents/MacOS/Test"};
 };
 

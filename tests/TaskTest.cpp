@@ -145,6 +145,27 @@ TEST_F(TaskTest, ChildGetsDefaultDispositionsOfSignalsTheParentIgnores) {
   EXPECT_EQ(task.terminationStatus(), SIGINT);
 }
 
+TEST_F(TaskTest, TimedWaitEndsWithTheChildOrAtTheTimeOut) {
+  using namespace std::chrono;
+  Task quick;
+  shell(quick, "sleep 0.1; exit 6");
+  auto start = steady_clock::now();
+  EXPECT_TRUE(quick.waitUntilExit(seconds(20)));
+  EXPECT_LT(steady_clock::now() - start, seconds(5));  // not the whole time-out
+  EXPECT_EQ(quick.terminationStatus(), 6);
+  EXPECT_FALSE(quick.isRunning());
+
+  Task slow;
+  shell(slow, "exec sleep 30");
+  start = steady_clock::now();
+  EXPECT_FALSE(slow.waitUntilExit(milliseconds(200)));
+  EXPECT_GE(steady_clock::now() - start, milliseconds(200));
+  EXPECT_TRUE(slow.isRunning());
+  slow.signal(SIGKILL);
+  EXPECT_TRUE(slow.waitUntilExit(seconds(20)));
+  EXPECT_EQ(slow.terminationStatus(), SIGKILL);
+}
+
 void onAlarm(int) {}
 
 TEST_F(TaskTest, WaitSurvivesInterruptingSignals) {

@@ -1,15 +1,20 @@
-// The plain main loop and the window backends without a toolkit.
+// The plain main loop, the window backends without a toolkit, and the
+// loading of the toolkit for the GTK backend.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/Bundle.h"
 #include "platform/RunLoop.h"
+#include "platform/StatusLine.h"
 #include "platform/Window.h"
 
 namespace {
@@ -70,7 +75,7 @@ TEST_F(TextLineTest, DrawsLabelBarPercentageAndProgressTextInPlace) {
   EXPECT_EQ(text.find('\n'), std::string::npos);
 
   outlets_.window->close();
-  EXPECT_EQ(output().back(), '\n');
+  EXPECT_EQ(output(), "\r\x1b[K");  // erased: the cursor at the start of an empty line
   outlets_.label->setStringValue("after close");
   usleep(120000);
   outlets_.label->setStringValue("after close");
@@ -84,10 +89,50 @@ TEST_F(TextLineTest, RedrawsAtMostTenTimesASecond) {
   size_t draws = 0;
   for (char c : text) draws += c == '\r';
   EXPECT_LE(draws, 2u);
-  // The last value reaches the screen when the window closes.
-  outlets_.window->close();
+  // The last value reaches the screen with the next draw.
+  usleep(120000);
+  outlets_.label->setStringValue("");
   text = output();
   EXPECT_NE(text.find("100%"), std::string::npos) << text;
+}
+
+TEST_F(TextLineTest, PercentageAndFilledPartShowTheBarsValue) {
+  system_->showWindow();
+  output();
+  const std::vector<std::pair<double, std::string>> cases = {
+      {0, "[                              ]   0%"},
+      {69.99, "[####################          ]  69%"},
+      {100, "[##############################] 100%"},
+      {250, "[##############################] 100%"},
+      {-5, "[                              ]   0%"},
+  };
+  for (const auto& [value, shown] : cases) {
+    usleep(110000);
+    outlets_.progressBar->setDoubleValue(value);
+    std::string text = output();
+    EXPECT_EQ(text, "\r" + shown + "\x1b[K") << value;
+  }
+}
+
+// Log lines and notices come from any thread through the standard-error
+// writers: each starts on a clean line and the progress line follows it.
+TEST_F(TextLineTest, OtherOutputStartsOnACleanLineAndTheLineIsRedrawnAfterIt) {
+  platform::writeStandardError("before it is shown\n");
+  EXPECT_EQ(output(), "before it is shown\n");
+  system_->showWindow();
+  outlets_.label->setStringValue("Preparing");
+  output();
+  std::thread([] { platform::writeStandardError("a log line\n"); }).join();
+  EXPECT_EQ(output(), "\r\x1b[Ka log line\n\rPreparing [                              ]   0%\x1b[K");
+
+  // Retired before a child takes the terminal: erased, never drawn again.
+  platform::retireStatusLine();
+  EXPECT_EQ(output(), "\r\x1b[K");
+  platform::writeStandardError("the child's turn\n");
+  usleep(120000);
+  outlets_.progressBar->setDoubleValue(50);
+  outlets_.window->close();
+  EXPECT_EQ(output(), "the child's turn\n");
 }
 
 TEST_F(TextLineTest, WindowClosedBeforeShowingPrintsNothing) {
@@ -115,5 +160,52 @@ TEST(NullWindowTest, EveryOperationIsHarmless) {
   system->mainQueue().post([&] { ran = true; });
   EXPECT_FALSE(ran);  // posting never runs the task on the poster's thread
 }
+
+#ifdef MI_HAVE_GTK
+// GTK is loaded by the backend choice, and only when a display is set.
+TEST(GtkWindowTest, ToolkitIsLoadedOnlyWithADisplay) {
+  auto loaded = [] {
+    void* handle = ::dlopen("libgtk-3.so.0", RTLD_LAZY | RTLD_NOLOAD);
+    if (handle) ::dlclose(handle);
+    return handle != nullptr;
+  };
+  ASSERT_FALSE(loaded());
+  const char* display = std::getenv("DISPLAY");
+  std::optional<std::string> saved = display ? std::optional<std::string>(display) : std::nullopt;
+  ::unsetenv("DISPLAY");
+  ::unsetenv("WAYLAND_DISPLAY");
+  int count = 1;
+  char name[] = "unit_tests";
+  char* vector[] = {name, nullptr};
+  char** arguments = vector;
+  std::string reason;
+  EXPECT_EQ(platform::makeGtkWindowSystem(&count, &arguments, &reason), nullptr);
+  EXPECT_EQ(reason, "no display is set");
+  EXPECT_FALSE(loaded());
+  if (!saved) GTEST_SKIP() << "no display: run under xvfb-run for the window itself";
+
+  ::setenv("DISPLAY", saved->c_str(), 1);
+  reason.clear();
+  auto system = platform::makeGtkWindowSystem(&count, &arguments, &reason);
+  ASSERT_NE(system, nullptr) << reason;
+  EXPECT_TRUE(loaded());
+  EXPECT_STREQ(system->name(), "gtk");
+  // The built-in window description: every outlet is a toolkit control.
+  auto bundle = platform::Bundle::open("/");
+  platform::WindowOutlets o = system->loadWindow(*bundle, [] {});
+  ASSERT_TRUE(o.window && o.iconView && o.progressBar && o.cancelButton && o.label && o.progressLabel);
+  EXPECT_EQ(dynamic_cast<platform::NullControls*>(o.label), nullptr);
+  EXPECT_EQ(dynamic_cast<platform::NullControls*>(o.cancelButton), nullptr);
+  o.window->setTitle("Setup");
+  o.label->setStringValue("Preparing");
+  o.progressBar->setIndeterminate(true);
+  o.progressBar->startAnimation();
+  o.progressBar->setIndeterminate(false);
+  o.progressBar->setDoubleValue(40);
+  EXPECT_FALSE(o.iconView->setImageFromFile("/nonexistent.png"));
+  system->showWindow();
+  o.window->close();
+}
+#endif
 
 }  // namespace

@@ -17,6 +17,7 @@ class ToolApplication : public platform::Application {
   const std::vector<std::string>& arguments() const override { return arguments_; }
   void activateIgnoringOtherApps() override {}
   [[noreturn]] void exit(int status) override { platform::exitProcess(status); }
+  [[noreturn]] void exitBySignal(int signalNumber) override { platform::exitProcessBySignal(signalNumber); }
   platform::RunLoop loop;
 
  private:

@@ -1,6 +1,7 @@
 // The application loop: backend choice, window loading, launch notifications.
 #include "platform/Application.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,6 +9,8 @@
 #include <iostream>
 
 #include "platform/Bundle.h"
+#include "platform/Format.h"
+#include "platform/StatusLine.h"
 
 namespace platform {
 
@@ -22,6 +25,7 @@ class RunningApplication : public Application {
   const std::vector<std::string>& arguments() const override { return arguments_; }
   void activateIgnoringOtherApps() override { system_->activate(); }
   [[noreturn]] void exit(int status) override { exitProcess(status); }
+  [[noreturn]] void exitBySignal(int signalNumber) override { exitProcessBySignal(signalNumber); }
   WindowSystem& windowSystem() { return *system_; }
 
  private:
@@ -31,17 +35,46 @@ class RunningApplication : public Application {
 
 }  // namespace
 
-void exitProcess(int status) {
+namespace {
+
+void finishOutput() {
+  retireStatusLine();
   std::cout.flush();
   std::cerr.flush();
   std::fflush(nullptr);
+}
+
+}  // namespace
+
+void exitProcess(int status) {
+  finishOutput();
   ::_exit(status);
 }
 
-void applicationMain(int count, char** arguments, const DelegateFactory& makeDelegate) {
+void exitProcessBySignal(int signalNumber) {
+  finishOutput();
+  struct sigaction defaultAction = {};
+  defaultAction.sa_handler = SIG_DFL;
+  sigemptyset(&defaultAction.sa_mask);
+  ::sigaction(signalNumber, &defaultAction, nullptr);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signalNumber);
+  ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  ::raise(signalNumber);
+  // Reached only for a signal whose default action does not end a process.
+  ::_exit(128 + signalNumber);
+}
+
+void applicationMain(int count, char** arguments, const DelegateFactory& makeDelegate,
+                     const DiagnosticLog& diagnostic) {
   // The argument list is taken before GTK removes its own options from it.
   std::vector<std::string> all(arguments, arguments + count);
-  std::unique_ptr<WindowSystem> system = makeWindowSystem(&count, &arguments);
+  std::string reason;
+  std::unique_ptr<WindowSystem> system = makeWindowSystem(&count, &arguments, &reason);
+  if (diagnostic)
+    diagnostic(
+        format(reason.empty() ? "window backend %s" : "window backend %s (%s)", system->name(), reason));
   // Lives until the process ends, as the delegate does: the worker thread
   // uses both while the main thread runs the loop.
   auto* application = new RunningApplication(std::move(system), std::move(all));

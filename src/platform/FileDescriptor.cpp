@@ -50,4 +50,17 @@ bool FileDescriptor::writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
+void FileDescriptor::openClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // Without close-on-exec: the standard streams are the children's too.
+    // The lowest free number is fd itself, as the lower ones are open.
+    int opened = ::open("/dev/null", O_RDWR);
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
+}
+
 }  // namespace platform

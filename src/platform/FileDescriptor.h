@@ -46,6 +46,12 @@ class FileDescriptor {
   // The same on a descriptor owned elsewhere (standard error, for example).
   static bool writeAll(int fd, std::string_view bytes);
 
+  // Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so
+  // that no later descriptor (a pipe, a display connection) takes the place
+  // of a standard stream, and a child reading its input finds the end at
+  // once. Meant for the very start of the process, before any thread.
+  static void openClosedStandardDescriptors();
+
  private:
   int fd_ = -1;
 };

@@ -26,7 +26,4 @@ void log(std::string_view fmt, const A&... args) {
   logLine(formatLogLine(fmt, std::vector<FormatArg>{FormatArg(args)...}));
 }
 
-// Writes text to standard error as it is, whole, without a log prefix.
-void writeStandardError(std::string_view text);
-
 }  // namespace platform

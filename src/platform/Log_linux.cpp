@@ -5,11 +5,12 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <string>
+
+#include "platform/StatusLine.h"
 
 namespace platform {
 
@@ -31,20 +32,6 @@ std::string formatLogLine(std::string_view fmt, std::vector<FormatArg> args) {
   return formatList(fmt, args);
 }
 
-void writeStandardError(std::string_view text) {
-  const char* p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    ssize_t w = ::write(STDERR_FILENO, p, left);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    p += w;
-    left -= static_cast<size_t>(w);
-  }
-}
-
 void logLine(std::string_view message) {
   static const std::string name = processName();
   struct timeval tv{};
@@ -60,6 +47,7 @@ void logLine(std::string_view message) {
   std::string line = prefix;
   line.append(message);
   if (line.empty() || line.back() != '\n') line += '\n';
+  // One write, around the terminal's status line when one is shown.
   writeStandardError(line);
 }
 

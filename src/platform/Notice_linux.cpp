@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Environment.h"
+#include "platform/StatusLine.h"
 
 extern char** environ;
 
@@ -34,19 +35,6 @@ bool onPath(const std::string& tool) {
     start = colon + 1;
   }
   return false;
-}
-
-// Writes one whole line to standard error, retrying on EINTR.
-void writeLine(const std::string& line) {
-  const char* p = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    ssize_t w = ::write(STDERR_FILENO, p, left);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return;
-    p += w;
-    left -= static_cast<size_t>(w);
-  }
 }
 
 // Starts the dialog in a grandchild so that it outlives this program and
@@ -86,7 +74,7 @@ void setNoticeHandlerForTesting(NoticeHandler h) {
 
 void showNotice(const std::optional<std::string>& title, const std::string& message) {
   // The terminal copy is the notice itself, not a log line: no prefix.
-  writeLine((title && !title->empty() ? *title + ": " + message : message) + "\n");
+  writeStandardError((title && !title->empty() ? *title + ": " + message : message) + "\n");
   {
     std::lock_guard<std::mutex> lock(handlerMutex);
     if (handler) {

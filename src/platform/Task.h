@@ -5,8 +5,11 @@
 // One Task object is used by one thread, except that signal() may be called
 // from any thread, and one other thread may feed the input pipe
 // (writeToStandardInput, closeStandardInput) while waitUntilExit() runs.
+// The forwarding of this process's standard input runs on a thread of its
+// own, which needs nothing of the Task and may outlive it.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,6 +29,13 @@ class Task {
   // When set before launch, the child's standard input is a pipe written
   // through writeToStandardInput()/closeStandardInput().
   void setStandardInputPipe(bool pipe);
+  // When set before launch, the child reads this process's standard input.
+  // A terminal is inherited as it is: the child owns it as any program
+  // started from the shell does (its console, echo control, job control),
+  // and this process never reads it. Anything else (file, pipe, /dev/null)
+  // is copied into a pipe on the child's input as it arrives, in order; its
+  // end closes the pipe, and so does a child that stops reading.
+  void setForwardsStandardInput(bool forward);
 
   // Starts the child; throws platform::Exception when it cannot be started.
   void launch();
@@ -37,6 +47,9 @@ class Task {
   bool signal(int signalNumber);
   // Waits for the child (retrying on EINTR).
   void waitUntilExit();
+  // Waits at most timeout; true when the child has ended (and is then
+  // reaped as by waitUntilExit()).
+  bool waitUntilExit(std::chrono::milliseconds timeout);
   bool isRunning() const;
   int processIdentifier() const;
   // The exit status, or the signal number for a child ended by a signal.

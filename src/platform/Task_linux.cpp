@@ -1,7 +1,10 @@
-// Child processes on Linux: posix_spawn with an optional pipe on standard input.
+// Child processes on Linux: posix_spawn with an optional pipe on standard input,
+// or this process's standard input inherited or forwarded.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,8 +13,11 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <thread>
+#include <utility>
 
 #include "platform/Exception.h"
+#include "platform/FileDescriptor.h"
 #include "platform/Format.h"
 #include "platform/Task.h"
 
@@ -22,15 +28,6 @@ namespace platform {
 namespace {
 
 constexpr const char* kInvalidArgument = "NSInvalidArgumentException";
-
-// Closes a descriptor once; close() is not retried on EINTR because Linux
-// releases the descriptor even when it reports EINTR.
-void closeDescriptor(int& fd) {
-  if (fd >= 0) {
-    ::close(fd);
-    fd = -1;
-  }
-}
 
 // Owns the spawn attribute and file-action objects for one launch.
 struct SpawnSetup {
@@ -88,13 +85,59 @@ ssize_t writeWithoutSigpipe(int fd, const char* data, size_t size) {
   return written;
 }
 
+// Copies this process's standard input into the child's pipe until the input
+// ends or the child stops reading; the write end goes with the thread, so
+// the child then sees end of input.
+void forwardStandardInput(FileDescriptor pipe) {
+  std::thread([pipe = std::move(pipe)] {
+    char buffer[65536];
+    while (true) {
+      ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+      const char* p = buffer;
+      size_t left = static_cast<size_t>(n);
+      while (left > 0) {
+        ssize_t written = writeWithoutSigpipe(pipe.get(), p, left);
+        if (written < 0) return;  // the child closed its input
+        p += written;
+        left -= static_cast<size_t>(written);
+      }
+    }
+  }).detach();
+}
+
+// Waits for the process to end without reaping it, at most until deadline.
+// A process descriptor is polled where the kernel has them; elsewhere the
+// state is probed every few milliseconds.
+bool waitWithoutReaping(pid_t pid, std::chrono::steady_clock::time_point deadline) {
+  using namespace std::chrono;
+  FileDescriptor process(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  while (true) {
+    siginfo_t info;
+    std::memset(&info, 0, sizeof info);
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 && errno != EINTR)
+      return true;  // nothing left to wait for: the caller reaps and reads the status
+    if (info.si_pid == pid) return true;
+    auto left = ceil<milliseconds>(deadline - steady_clock::now());
+    if (left <= milliseconds(0)) return false;
+    if (process) {
+      pollfd ready = {process.get(), POLLIN, 0};
+      ::poll(&ready, 1, static_cast<int>(std::min<milliseconds::rep>(left.count(), 60000)));
+    } else {
+      std::this_thread::sleep_for(std::min(left, milliseconds(5)));
+    }
+  }
+}
+
 }  // namespace
 
 struct Task::Impl {
   std::string launchPath;
   std::vector<std::string> arguments;
   bool wantsPipe = false;
-  int inputWriteFd = -1;
+  bool forwardsInput = false;
+  FileDescriptor inputWrite;
   // Guards pid/reaped so signal() from another thread never hits a reused pid.
   mutable std::mutex stateMutex;
   pid_t pid = -1;
@@ -106,25 +149,29 @@ Task::Task() : impl_(std::make_unique<Impl>()) {}
 
 // A child still running is left to run on: waiting here could hang the
 // caller, and the child's input pipe is closed so it sees end of input.
-Task::~Task() { closeDescriptor(impl_->inputWriteFd); }
+Task::~Task() = default;
 
 void Task::setLaunchPath(std::string path) { impl_->launchPath = std::move(path); }
 void Task::setArguments(std::vector<std::string> arguments) { impl_->arguments = std::move(arguments); }
 void Task::setStandardInputPipe(bool pipe) { impl_->wantsPipe = pipe; }
+void Task::setForwardsStandardInput(bool forward) { impl_->forwardsInput = forward; }
 
 void Task::launch() {
   if (impl_->pid > 0) throw Exception(kInvalidArgument, format("task already launched: %@", impl_->launchPath));
   if (impl_->launchPath.empty()) throw Exception(kInvalidArgument, "launch path not set");
 
-  int pipeFds[2] = {-1, -1};
-  if (impl_->wantsPipe && ::pipe2(pipeFds, O_CLOEXEC) != 0) {
+  // A terminal is the child's to read directly; only other input is copied.
+  bool forwarding = impl_->forwardsInput && !::isatty(STDIN_FILENO);
+  auto [pipeRead, pipeWrite] =
+      impl_->wantsPipe || forwarding ? FileDescriptor::pipe() : std::pair<FileDescriptor, FileDescriptor>();
+  if ((impl_->wantsPipe || forwarding) && !pipeRead) {
     throw Exception(kInvalidArgument, format("pipe(): %@", std::strerror(errno)));
   }
   SpawnSetup setup;
   resetChildSignals(&setup.attributes);
-  if (impl_->wantsPipe) {
+  if (pipeRead) {
     // dup2 clears close-on-exec on descriptor 0; both pipe ends close at exec.
-    posix_spawn_file_actions_adddup2(&setup.actions, pipeFds[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&setup.actions, pipeRead.get(), STDIN_FILENO);
   }
 
   std::vector<char*> argv;
@@ -134,28 +181,32 @@ void Task::launch() {
 
   pid_t pid = -1;
   int rc = posix_spawn(&pid, impl_->launchPath.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
-  closeDescriptor(pipeFds[0]);
+  pipeRead.reset();
   if (rc != 0) {
-    closeDescriptor(pipeFds[1]);
     throw Exception(kInvalidArgument,
                     format("launch path not accessible: posix_spawn(%@): %@", impl_->launchPath, std::strerror(rc)));
   }
-  std::lock_guard<std::mutex> guard(impl_->stateMutex);
-  impl_->pid = pid;
-  impl_->inputWriteFd = pipeFds[1];
+  {
+    std::lock_guard<std::mutex> guard(impl_->stateMutex);
+    impl_->pid = pid;
+  }
+  if (forwarding)
+    forwardStandardInput(std::move(pipeWrite));
+  else
+    impl_->inputWrite = std::move(pipeWrite);
 }
 
 bool Task::writeToStandardInput(std::string_view bytes) {
   while (!bytes.empty()) {
-    if (impl_->inputWriteFd < 0) return false;
-    ssize_t n = writeWithoutSigpipe(impl_->inputWriteFd, bytes.data(), bytes.size());
+    if (!impl_->inputWrite) return false;
+    ssize_t n = writeWithoutSigpipe(impl_->inputWrite.get(), bytes.data(), bytes.size());
     if (n < 0) return false;
     bytes.remove_prefix(static_cast<size_t>(n));
   }
-  return impl_->inputWriteFd >= 0;
+  return static_cast<bool>(impl_->inputWrite);
 }
 
-void Task::closeStandardInput() { closeDescriptor(impl_->inputWriteFd); }
+void Task::closeStandardInput() { impl_->inputWrite.reset(); }
 
 bool Task::signal(int signalNumber) {
   std::lock_guard<std::mutex> guard(impl_->stateMutex);
@@ -191,6 +242,18 @@ void Task::waitUntilExit() {
   } else {
     impl_->status = 1;
   }
+}
+
+bool Task::waitUntilExit(std::chrono::milliseconds timeout) {
+  pid_t pid;
+  {
+    std::lock_guard<std::mutex> guard(impl_->stateMutex);
+    if (impl_->pid <= 0 || impl_->reaped) return true;
+    pid = impl_->pid;
+  }
+  if (!waitWithoutReaping(pid, std::chrono::steady_clock::now() + timeout)) return false;
+  waitUntilExit();
+  return true;
 }
 
 bool Task::isRunning() const {

@@ -1,5 +1,7 @@
 // URL downloads through libcurl: one helper thread per transfer, events
-// handed to the main queue and delivered there in order.
+// handed to the main queue and delivered there in order. libcurl is loaded
+// when the first download is made, not linked: the program starts where it
+// is missing, and a download then fails as any failed download does.
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <strings.h>
@@ -14,6 +16,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/DynamicLibrary.h"
 #include "platform/Format.h"
 #include "platform/MainQueue.h"
 #include "platform/URLDownload.h"
@@ -28,35 +31,84 @@ void URLDownloadDelegate::downloadDidFinish(URLDownload&) {}
 
 namespace {
 
-struct CurlDeleter {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct CurlUrlDeleter {
-  void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
-};
-struct CurlListDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+constexpr const char* kCurlLibraryName = "libcurl.so.4";
+
+// Every libcurl function this file calls. The types come from libcurl's own
+// headers: a changed signature does not build.
+// clang-format off
+#define MI_CURL_FUNCTIONS(F)                                                                        \
+  F(curl_global_init) F(curl_version_info) F(curl_url) F(curl_url_set) F(curl_url_get)             \
+  F(curl_url_cleanup) F(curl_url_strerror) F(curl_free) F(curl_easy_init) F(curl_easy_cleanup)     \
+  F(curl_easy_setopt) F(curl_easy_getinfo) F(curl_easy_perform) F(curl_easy_strerror)              \
+  F(curl_slist_append) F(curl_slist_free_all)
+// clang-format on
+
+struct CurlFunctions {
+#define MI_DECLARE(name) decltype(&::name) name = nullptr;
+  MI_CURL_FUNCTIONS(MI_DECLARE)
+#undef MI_DECLARE
 };
 
-// Before any helper thread exists: the library's global set-up is not
-// thread-safe.
-void initCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+struct CurlLibrary {
+  CurlFunctions functions;
+  // Why the library cannot be used; empty when it can.
+  std::string failure;
+};
+
+// Loads libcurl and sets it up, once per process. It stays loaded: helper
+// threads of dropped downloads may still run inside it.
+CurlLibrary loadCurl() {
+  CurlLibrary result;
+  std::string reason;
+  DynamicLibrary library = DynamicLibrary::open(kCurlLibraryName, &reason);
+  bool complete = static_cast<bool>(library);
+#define MI_RESOLVE(name) complete = complete && library.resolve(#name, result.functions.name, &reason);
+  MI_CURL_FUNCTIONS(MI_RESOLVE)
+#undef MI_RESOLVE
+  if (!complete) {
+    result.failure = format("%s cannot be used: %s", kCurlLibraryName, reason);
+    return result;
+  }
+  library.keepLoaded();
+  // Before any helper thread exists: the library's global set-up is not
+  // thread-safe.
+  CURLcode code = result.functions.curl_global_init(CURL_GLOBAL_DEFAULT);
+  if (code != CURLE_OK)
+    result.failure =
+        format("%s cannot start: %s", kCurlLibraryName, result.functions.curl_easy_strerror(code));
+  return result;
 }
+
+const CurlLibrary& curlLibrary() {
+  static const CurlLibrary library = loadCurl();
+  return library;
+}
+
+// The functions, once curlLibrary() has loaded them without failure.
+const CurlFunctions& libcurl() { return curlLibrary().functions; }
+
+struct CurlDeleter {
+  void operator()(CURL* handle) const { libcurl().curl_easy_cleanup(handle); }
+};
+struct CurlUrlDeleter {
+  void operator()(CURLU* handle) const { libcurl().curl_url_cleanup(handle); }
+};
+struct CurlListDeleter {
+  void operator()(curl_slist* list) const { libcurl().curl_slist_free_all(list); }
+};
 
 // Why url cannot be downloaded, or nothing when it can.
 std::optional<std::string> checkURL(const std::string& url) {
-  std::unique_ptr<CURLU, CurlUrlDeleter> parsed(curl_url());
+  std::unique_ptr<CURLU, CurlUrlDeleter> parsed(libcurl().curl_url());
   if (!parsed) return std::string("out of memory");
-  CURLUcode code = curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME);
-  if (code != CURLUE_OK) return format("not a valid URL: %s", curl_url_strerror(code));
+  CURLUcode code = libcurl().curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME);
+  if (code != CURLUE_OK) return format("not a valid URL: %s", libcurl().curl_url_strerror(code));
   char* scheme = nullptr;
-  if (curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK || !scheme)
+  if (libcurl().curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK || !scheme)
     return std::string("not a valid URL: no scheme");
   std::string name(scheme);
-  curl_free(scheme);
-  const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+  libcurl().curl_free(scheme);
+  const curl_version_info_data* info = libcurl().curl_version_info(CURLVERSION_NOW);
   for (const char* const* protocol = info->protocols; protocol && *protocol; ++protocol)
     if (name == *protocol) return std::nullopt;
   return format("unsupported URL scheme \"%s\"", name);
@@ -258,13 +310,14 @@ void Helper::fail(std::string description) {
 
 std::string Helper::effectiveURL() const {
   char* url = nullptr;
-  if (curl_ && curl_easy_getinfo(curl_.get(), CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url) return url;
+  if (curl_ && libcurl().curl_easy_getinfo(curl_.get(), CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url)
+    return url;
   return transfer_->request.url;
 }
 
 bool Helper::isHTTP() const {
   char* scheme = nullptr;
-  if (curl_easy_getinfo(curl_.get(), CURLINFO_SCHEME, &scheme) != CURLE_OK || !scheme) return false;
+  if (libcurl().curl_easy_getinfo(curl_.get(), CURLINFO_SCHEME, &scheme) != CURLE_OK || !scheme) return false;
   return strcasecmp(scheme, "http") == 0 || strcasecmp(scheme, "https") == 0;
 }
 
@@ -274,7 +327,7 @@ bool Helper::isHTTP() const {
 bool Helper::beginResponse() {
   responseSeen_ = true;
   long status = 0;
-  curl_easy_getinfo(curl_.get(), CURLINFO_RESPONSE_CODE, &status);
+  libcurl().curl_easy_getinfo(curl_.get(), CURLINFO_RESPONSE_CODE, &status);
   if (isHTTP() && status >= 400) {
     httpErrorStatus_ = status;
     return false;
@@ -284,10 +337,10 @@ bool Helper::beginResponse() {
   response.url = effectiveURL();
   response.statusCode = status;
   char* contentType = nullptr;
-  curl_easy_getinfo(curl_.get(), CURLINFO_CONTENT_TYPE, &contentType);
+  libcurl().curl_easy_getinfo(curl_.get(), CURLINFO_CONTENT_TYPE, &contentType);
   response.mimeType = mimeTypeOf(contentType);
   curl_off_t length = -1;
-  curl_easy_getinfo(curl_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  libcurl().curl_easy_getinfo(curl_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   response.expectedContentLength = length < 0 ? -1 : static_cast<std::int64_t>(length);
   post(Event{Event::Kind::Response, std::move(response), {}});
   return true;
@@ -354,7 +407,8 @@ int Helper::onProgress(void* self, curl_off_t, curl_off_t received, curl_off_t, 
 }
 
 void Helper::run() {
-  curl_.reset(curl_easy_init());
+  const CurlFunctions& api = libcurl();
+  curl_.reset(api.curl_easy_init());
   if (!curl_) {
     fail("the transfer library could not start a transfer");
     return;
@@ -367,30 +421,30 @@ void Helper::run() {
   CURL* curl = curl_.get();
   std::unique_ptr<curl_slist, CurlListDeleter> headers;
   if (request.cachePolicy == kURLRequestReloadIgnoringLocalAndRemoteCacheData) {
-    headers.reset(curl_slist_append(nullptr, "Cache-Control: no-cache"));
-    headers.reset(curl_slist_append(headers.release(), "Pragma: no-cache"));
+    headers.reset(api.curl_slist_append(nullptr, "Cache-Control: no-cache"));
+    headers.reset(api.curl_slist_append(headers.release(), "Pragma: no-cache"));
   }
-  curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer_);
+  api.curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+  api.curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+  api.curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer_);
   // No signals from a helper thread (name resolution time-outs use them).
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 20L);
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp,ftps");
-  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 256L * 1024L);
+  api.curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  api.curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  api.curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 20L);
+  api.curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp,ftps");
+  api.curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 256L * 1024L);
   if (request.timeoutInterval > 0)
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.timeoutInterval * 1000));
-  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Helper::onHeader);
-  curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Helper::onData);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
-  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Helper::onProgress);
-  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+    api.curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.timeoutInterval * 1000));
+  api.curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Helper::onHeader);
+  api.curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+  api.curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Helper::onData);
+  api.curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
+  api.curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  api.curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Helper::onProgress);
+  api.curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
 
   lastActivity_ = steadyMicroseconds();
-  CURLcode result = curl_easy_perform(curl);
+  CURLcode result = api.curl_easy_perform(curl);
   if (result == CURLE_OK && !responseSeen_) beginResponse();
 
   int fd = transfer_->fd;
@@ -408,7 +462,7 @@ void Helper::run() {
   else if (timedOut_)
     fail(format("The request timed out: no data for %g seconds", request.timeoutInterval));
   else if (result != CURLE_OK)
-    fail(errorBuffer_[0] ? std::string(errorBuffer_) : std::string(curl_easy_strerror(result)));
+    fail(errorBuffer_[0] ? std::string(errorBuffer_) : std::string(api.curl_easy_strerror(result)));
   else
     post(Event{Event::Kind::Finish, {}, {}});
 }
@@ -417,7 +471,10 @@ void Helper::run() {
 
 std::shared_ptr<URLDownload> makeURLDownload(const URLRequest& request, URLDownloadDelegate& delegate,
                                              MainQueue& mainQueue, std::string* error) {
-  initCurlOnce();
+  if (const std::string& failure = curlLibrary().failure; !failure.empty()) {
+    if (error) *error = failure;
+    return nullptr;
+  }
   if (auto reason = checkURL(request.url)) {
     if (error) *error = *reason;
     return nullptr;

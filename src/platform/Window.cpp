@@ -6,12 +6,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
+#include <mutex>
+#include <string_view>
 
+#include "platform/FileDescriptor.h"
 #include "platform/RunLoop.h"
+#include "platform/StatusLine.h"
 
 namespace platform {
 
@@ -38,30 +40,61 @@ class NullWindowSystem : public WindowSystem {
 using Clock = std::chrono::steady_clock;
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr int kBarWidth = 30;
+constexpr std::string_view kEraseLine = "\r\x1b[K";
 
 // The line's state; every control writes here and asks for a redraw, which
 // happens at most ten times a second (the loop's tick draws what is left).
-class TextLine {
+// The controls and the tick run on the main thread; writeAbove() and
+// retire() come from any thread through the standard-error writers, so the
+// state and every write sit under one lock.
+class TextLine : public StatusLine {
  public:
   explicit TextLine(int fd) : fd_(fd) {}
 
   void changed() {
+    std::lock_guard<std::mutex> guard(mutex_);
     dirty_ = true;
     if (Clock::now() - lastDraw_ >= kRedrawInterval) draw();
   }
   void tick() {
+    std::lock_guard<std::mutex> guard(mutex_);
     if (indeterminate_ && visible()) dirty_ = true;
     if (dirty_ && Clock::now() - lastDraw_ >= kRedrawInterval) draw();
   }
   void show() {
-    shown_ = true;
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      shown_ = true;
+    }
     changed();
   }
+  // A closed window's line goes for good, as a retired one does.
   void close() {
-    if (closed_) return;
-    if (visible() && dirty_) draw();
+    std::lock_guard<std::mutex> guard(mutex_);
+    erase();
     closed_ = true;
-    if (drawn_) put("\n");
+  }
+
+  void writeAbove(std::string_view text) override {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!drawn_) {
+      FileDescriptor::writeAll(fd_, text);
+      return;
+    }
+    std::string all(kEraseLine);
+    all.append(text);
+    all += render();
+    FileDescriptor::writeAll(fd_, all);
+  }
+  void retire() override { close(); }
+
+  template <typename T>
+  void set(T TextLine::*field, T value) {
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      this->*field = std::move(value);
+    }
+    changed();
   }
 
   std::string label, progressLabel;
@@ -70,23 +103,35 @@ class TextLine {
 
  private:
   bool visible() const { return shown_ && !closed_; }
+  void erase() {
+    if (!drawn_) return;
+    FileDescriptor::writeAll(fd_, kEraseLine);
+    drawn_ = false;
+  }
   void draw() {
     if (!visible()) return;
     lastDraw_ = Clock::now();
     dirty_ = false;
+    if (indeterminate_) ++phase_;
+    FileDescriptor::writeAll(fd_, render());
+    drawn_ = true;
+  }
+  // The whole line from the start of the terminal's row, clearing what an
+  // earlier, longer line left.
+  std::string render() const {
     std::string bar(kBarWidth, ' ');
     std::string percent;
     if (indeterminate_) {
       int span = kBarWidth - 3;
-      int at = phase_++ % (2 * span);
+      int at = phase_ % (2 * span);
       if (at > span) at = 2 * span - at;
       bar.replace(static_cast<size_t>(at), 3, "<=>");
     } else {
-      double v = std::clamp(value, 0.0, 100.0);
-      int filled = static_cast<int>(std::lround(v * kBarWidth / 100.0));
-      std::fill(bar.begin(), bar.begin() + filled, '#');
+      // The figure and the filled part both show the bar's value.
+      int shown = static_cast<int>(std::clamp(value, 0.0, 100.0));
+      std::fill(bar.begin(), bar.begin() + shown * kBarWidth / 100, '#');
       char text[16];
-      std::snprintf(text, sizeof text, " %3d%%", static_cast<int>(v));
+      std::snprintf(text, sizeof text, " %3d%%", shown);
       percent = text;
     }
     std::string line = label;
@@ -96,22 +141,11 @@ class TextLine {
     winsize size{};
     if (::ioctl(fd_, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 && line.size() >= size.ws_col)
       line.resize(size.ws_col - 1);  // a wrapped line could not be redrawn in place
-    put("\r" + line + "\x1b[K");
-    drawn_ = true;
-  }
-  void put(const std::string& text) {
-    const char* p = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-      ssize_t n = ::write(fd_, p, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return;
-      p += n;
-      left -= static_cast<size_t>(n);
-    }
+    return "\r" + line + "\x1b[K";
   }
 
   int fd_;
+  std::mutex mutex_;
   bool shown_ = false, closed_ = false, dirty_ = false, drawn_ = false;
   int phase_ = 0;
   Clock::time_point lastDraw_{};
@@ -125,23 +159,14 @@ struct TextWindow : Window {
 };
 struct TextLabel : TextField {
   TextLabel(TextLine& l, std::string TextLine::*f) : line(l), field(f) {}
-  void setStringValue(const std::string& text) override {
-    line.*field = text;
-    line.changed();
-  }
+  void setStringValue(const std::string& text) override { line.set(field, text); }
   TextLine& line;
   std::string TextLine::*field;
 };
 struct TextBar : ProgressIndicator {
   explicit TextBar(TextLine& l) : line(l) {}
-  void setDoubleValue(double v) override {
-    line.value = v;
-    line.changed();
-  }
-  void setIndeterminate(bool on) override {
-    line.indeterminate_ = on;
-    line.changed();
-  }
+  void setDoubleValue(double v) override { line.set(&TextLine::value, v); }
+  void setIndeterminate(bool on) override { line.set(&TextLine::indeterminate_, on); }
   void startAnimation() override {}
   TextLine& line;
 };
@@ -152,7 +177,9 @@ class TextWindowSystem : public WindowSystem {
       : line_(fd), window_(line_), label_(line_, &TextLine::label),
         progressLabel_(line_, &TextLine::progressLabel), bar_(line_) {
     loop_.setTick([this] { line_.tick(); }, kRedrawInterval);
+    setStatusLine(&line_);
   }
+  ~TextWindowSystem() override { setStatusLine(nullptr); }
   WindowOutlets loadWindow(const Bundle&, std::function<void()>) override {
     // A terminal line has no button: Cancel is the terminal's interrupt key.
     return {&window_, &nothing_, &bar_, &nothing_, &label_, &progressLabel_};
@@ -181,11 +208,15 @@ std::unique_ptr<WindowSystem> makeTextWindowSystem(int terminalFd) {
 }
 
 #ifndef MI_HAVE_GTK
-std::unique_ptr<WindowSystem> makeGtkWindowSystem(int*, char***) { return nullptr; }
+std::unique_ptr<WindowSystem> makeGtkWindowSystem(int*, char***, std::string* reason) {
+  if (reason) *reason = "built without GTK";
+  return nullptr;
+}
 #endif
 
-std::unique_ptr<WindowSystem> makeWindowSystem(int* count, char*** arguments) {
-  if (auto gtk = makeGtkWindowSystem(count, arguments)) return gtk;
+std::unique_ptr<WindowSystem> makeWindowSystem(int* count, char*** arguments, std::string* reason) {
+  if (reason) reason->clear();
+  if (auto gtk = makeGtkWindowSystem(count, arguments, reason)) return gtk;
   if (::isatty(STDERR_FILENO)) return makeTextWindowSystem(STDERR_FILENO);
   return makeNullWindowSystem();
 }

@@ -99,14 +99,19 @@ struct NullControls : Window, TextField, Button, ProgressIndicator, ImageView {
 };
 
 // Picks the backend: GTK when a display is set and GTK starts, else the text
-// line when standard error is a terminal, else nothing. arguments may be
-// changed by GTK (its own options are removed).
-std::unique_ptr<WindowSystem> makeWindowSystem(int* count, char*** arguments);
+// line when standard error is a terminal, else nothing. GTK 3 is loaded only
+// here, only when a display is set; a machine without it gets the backend it
+// would get without a display. arguments may be changed by GTK (its own
+// options are removed). reason, when given, receives why GTK is not used
+// (empty when it is), for the diagnostic log.
+std::unique_ptr<WindowSystem> makeWindowSystem(int* count, char*** arguments, std::string* reason = nullptr);
 
 // The individual backends, for tests and for the choice above.
 std::unique_ptr<WindowSystem> makeTextWindowSystem(int terminalFd);
 std::unique_ptr<WindowSystem> makeNullWindowSystem();
-// Null when GTK is not built in, no display is set, or GTK cannot start.
-std::unique_ptr<WindowSystem> makeGtkWindowSystem(int* count, char*** arguments);
+// Null, with the reason, when GTK is not built in, no display is set, GTK 3
+// (or a function the backend calls) cannot be loaded, or it cannot start.
+std::unique_ptr<WindowSystem> makeGtkWindowSystem(int* count, char*** arguments,
+                                                  std::string* reason = nullptr);
 
 }  // namespace platform

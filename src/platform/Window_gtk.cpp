@@ -1,6 +1,7 @@
 // The GTK 3 window backend: the window description is a GtkBuilder file whose
 // object ids are the outlet names; the main queue is drained by the GLib main
-// loop. Every GTK call happens on the main thread.
+// loop. Every GTK call happens on the main thread. The toolkit is loaded when
+// this backend is chosen, not linked: the program starts where it is missing.
 #include <gtk/gtk.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <mutex>
 
 #include "platform/Bundle.h"
+#include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/FileManager.h"
 #include "platform/Log.h"
@@ -19,6 +21,63 @@
 namespace platform {
 
 namespace {
+
+constexpr const char* kGtkLibraryName = "libgtk-3.so.0";
+
+// Every toolkit function the backend calls, from GTK and the libraries it
+// brings (GDK-Pixbuf, GObject, GLib), resolved through the toolkit's handle.
+// The types come from the toolkit's own headers: a changed signature does
+// not build.
+// clang-format off
+#define MI_GTK_FUNCTIONS(F)                                                                                \
+  F(gtk_init_check) F(gtk_main) F(gtk_builder_new) F(gtk_builder_add_from_file)                           \
+  F(gtk_builder_add_from_string) F(gtk_builder_get_object) F(gtk_widget_show) F(gtk_widget_hide)          \
+  F(gtk_widget_hide_on_delete) F(gtk_widget_set_sensitive) F(gtk_window_get_type) F(gtk_window_set_title) \
+  F(gtk_window_present) F(gtk_label_get_type) F(gtk_label_set_text) F(gtk_button_get_type)                \
+  F(gtk_button_set_label) F(gtk_progress_bar_get_type) F(gtk_progress_bar_set_fraction)                   \
+  F(gtk_progress_bar_pulse) F(gtk_image_get_type) F(gtk_image_set_from_pixbuf)                            \
+  F(gdk_pixbuf_new_from_file_at_scale) F(g_type_check_instance_is_a) F(g_signal_connect_data)             \
+  F(g_object_unref) F(g_idle_add) F(g_timeout_add) F(g_source_remove) F(g_error_free)
+// clang-format on
+
+struct GtkFunctions {
+#define MI_DECLARE(name) decltype(&::name) name = nullptr;
+  MI_GTK_FUNCTIONS(MI_DECLARE)
+#undef MI_DECLARE
+};
+
+// Set once, on the main thread, before any control or helper thread uses it;
+// the toolkit stays loaded for the rest of the process (its types, main loop
+// and sources cannot be unloaded).
+const GtkFunctions* gtk = nullptr;
+
+// Loads the toolkit and resolves the table; null with the reason when the
+// library or one of its functions is missing.
+const GtkFunctions* loadToolkit(std::string* reason) {
+  static GtkFunctions functions;
+  static bool loaded = false;
+  if (loaded) return &functions;
+  DynamicLibrary library = DynamicLibrary::open(kGtkLibraryName, reason);
+  if (!library) return nullptr;
+  GtkFunctions resolved;
+  bool complete = true;
+#define MI_RESOLVE(name) complete = complete && library.resolve(#name, resolved.name, reason);
+  MI_GTK_FUNCTIONS(MI_RESOLVE)
+#undef MI_RESOLVE
+  if (!complete) return nullptr;
+  library.keepLoaded();
+  functions = resolved;
+  loaded = true;
+  return &functions;
+}
+
+// The object as the toolkit type, or null when it is another kind of object.
+template <typename T>
+T* objectAs(GObject* object, GType (*type)()) {
+  if (!object || !gtk->g_type_check_instance_is_a(reinterpret_cast<GTypeInstance*>(object), type()))
+    return nullptr;
+  return reinterpret_cast<T*>(object);
+}
 
 constexpr const char* kMainNibFileKey = "NSMainNibFile";
 constexpr const char* kDefaultNibName = "MainMenu";
@@ -98,7 +157,7 @@ class GtkMainQueue : public MainQueue {
       scheduled_ = true;
     }
     // g_idle_add is safe from any thread; it wakes the main context.
-    if (schedule) g_idle_add(&GtkMainQueue::drain, this);
+    if (schedule) gtk->g_idle_add(&GtkMainQueue::drain, this);
   }
 
  private:
@@ -133,10 +192,10 @@ class GtkMainQueue : public MainQueue {
 
 struct GtkWindowControl : Window {
   explicit GtkWindowControl(GtkWindow* w) : widget(w) {}
-  void setTitle(const std::string& title) override { gtk_window_set_title(widget, title.c_str()); }
+  void setTitle(const std::string& title) override { gtk->gtk_window_set_title(widget, title.c_str()); }
   void close() override {
     closed = true;
-    gtk_widget_hide(GTK_WIDGET(widget));
+    gtk->gtk_widget_hide(reinterpret_cast<GtkWidget*>(widget));
   }
   GtkWindow* widget;
   bool closed = false;
@@ -144,14 +203,16 @@ struct GtkWindowControl : Window {
 
 struct GtkLabelControl : TextField {
   explicit GtkLabelControl(GtkLabel* l) : widget(l) {}
-  void setStringValue(const std::string& text) override { gtk_label_set_text(widget, text.c_str()); }
+  void setStringValue(const std::string& text) override { gtk->gtk_label_set_text(widget, text.c_str()); }
   GtkLabel* widget;
 };
 
 struct GtkButtonControl : Button {
   explicit GtkButtonControl(GtkButton* b) : widget(b) {}
-  void setTitle(const std::string& title) override { gtk_button_set_label(widget, title.c_str()); }
-  void setEnabled(bool enabled) override { gtk_widget_set_sensitive(GTK_WIDGET(widget), enabled); }
+  void setTitle(const std::string& title) override { gtk->gtk_button_set_label(widget, title.c_str()); }
+  void setEnabled(bool enabled) override {
+    gtk->gtk_widget_set_sensitive(reinterpret_cast<GtkWidget*>(widget), enabled);
+  }
   GtkButton* widget;
 };
 
@@ -159,27 +220,28 @@ struct GtkProgressControl : ProgressIndicator {
   explicit GtkProgressControl(GtkProgressBar* b) : widget(b) {}
   void setDoubleValue(double value) override {
     this->value = value;
-    if (!indeterminate) gtk_progress_bar_set_fraction(widget, std::clamp(value / 100.0, 0.0, 1.0));
+    if (!indeterminate) gtk->gtk_progress_bar_set_fraction(widget, std::clamp(value / 100.0, 0.0, 1.0));
   }
   void setIndeterminate(bool on) override {
     indeterminate = on;
     if (on) {
-      gtk_progress_bar_pulse(widget);
+      gtk->gtk_progress_bar_pulse(widget);
     } else {
       stopPulsing();
       setDoubleValue(value);
     }
   }
   void startAnimation() override {
-    if (indeterminate && pulseSource == 0) pulseSource = g_timeout_add(100, &GtkProgressControl::pulse, this);
+    if (indeterminate && pulseSource == 0)
+      pulseSource = gtk->g_timeout_add(100, &GtkProgressControl::pulse, this);
   }
   void stopPulsing() {
-    if (pulseSource != 0) g_source_remove(pulseSource);
+    if (pulseSource != 0) gtk->g_source_remove(pulseSource);
     pulseSource = 0;
   }
   static gboolean pulse(gpointer self) {
     auto* control = static_cast<GtkProgressControl*>(self);
-    gtk_progress_bar_pulse(control->widget);
+    gtk->gtk_progress_bar_pulse(control->widget);
     return G_SOURCE_CONTINUE;
   }
   GtkProgressBar* widget;
@@ -190,8 +252,8 @@ struct GtkProgressControl : ProgressIndicator {
 
 GdkPixbuf* loadScaledImage(const std::string& path) {
   GError* error = nullptr;
-  GdkPixbuf* image = gdk_pixbuf_new_from_file_at_scale(path.c_str(), kIconSize, kIconSize, TRUE, &error);
-  if (error) g_error_free(error);
+  GdkPixbuf* image = gtk->gdk_pixbuf_new_from_file_at_scale(path.c_str(), kIconSize, kIconSize, TRUE, &error);
+  if (error) gtk->g_error_free(error);
   return image;
 }
 
@@ -206,8 +268,8 @@ struct GtkImageControl : ImageView {
       if (png != path) image = loadScaledImage(png);
     }
     if (!image) return false;
-    gtk_image_set_from_pixbuf(widget, image);
-    g_object_unref(image);
+    gtk->gtk_image_set_from_pixbuf(widget, image);
+    gtk->g_object_unref(image);
     return true;
   }
   GtkImage* widget;
@@ -219,31 +281,34 @@ class GtkWindowSystem : public WindowSystem {
     cancelAction_ = std::move(cancelAction);
     GtkBuilder* builder = loadBuilder(bundle);
     WindowOutlets outlets = {&nothing_, &nothing_, &nothing_, &nothing_, &nothing_, &nothing_};
-    if (GObject* o = gtk_builder_get_object(builder, "window"); o && GTK_IS_WINDOW(o)) {
-      window_ = std::make_unique<GtkWindowControl>(GTK_WINDOW(o));
+    auto object = [builder](const char* id) { return gtk->gtk_builder_get_object(builder, id); };
+    if (auto* w = objectAs<GtkWindow>(object("window"), gtk->gtk_window_get_type)) {
+      window_ = std::make_unique<GtkWindowControl>(w);
       // Closing by the title bar only hides the window: the controls stay valid.
-      g_signal_connect(o, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
+      gtk->g_signal_connect_data(w, "delete-event", G_CALLBACK(gtk->gtk_widget_hide_on_delete), nullptr,
+                                 nullptr, GConnectFlags{});
       outlets.window = window_.get();
     }
-    if (GObject* o = gtk_builder_get_object(builder, "iconView"); o && GTK_IS_IMAGE(o)) {
-      icon_ = std::make_unique<GtkImageControl>(GTK_IMAGE(o));
+    if (auto* i = objectAs<GtkImage>(object("iconView"), gtk->gtk_image_get_type)) {
+      icon_ = std::make_unique<GtkImageControl>(i);
       outlets.iconView = icon_.get();
     }
-    if (GObject* o = gtk_builder_get_object(builder, "progressBar"); o && GTK_IS_PROGRESS_BAR(o)) {
-      bar_ = std::make_unique<GtkProgressControl>(GTK_PROGRESS_BAR(o));
+    if (auto* b = objectAs<GtkProgressBar>(object("progressBar"), gtk->gtk_progress_bar_get_type)) {
+      bar_ = std::make_unique<GtkProgressControl>(b);
       outlets.progressBar = bar_.get();
     }
-    if (GObject* o = gtk_builder_get_object(builder, "cancelButton"); o && GTK_IS_BUTTON(o)) {
-      button_ = std::make_unique<GtkButtonControl>(GTK_BUTTON(o));
-      g_signal_connect(o, "clicked", G_CALLBACK(&GtkWindowSystem::onCancel), this);
+    if (auto* b = objectAs<GtkButton>(object("cancelButton"), gtk->gtk_button_get_type)) {
+      button_ = std::make_unique<GtkButtonControl>(b);
+      gtk->g_signal_connect_data(b, "clicked", G_CALLBACK(&GtkWindowSystem::onCancel), this, nullptr,
+                                 GConnectFlags{});
       outlets.cancelButton = button_.get();
     }
-    if (GObject* o = gtk_builder_get_object(builder, "label"); o && GTK_IS_LABEL(o)) {
-      label_ = std::make_unique<GtkLabelControl>(GTK_LABEL(o));
+    if (auto* l = objectAs<GtkLabel>(object("label"), gtk->gtk_label_get_type)) {
+      label_ = std::make_unique<GtkLabelControl>(l);
       outlets.label = label_.get();
     }
-    if (GObject* o = gtk_builder_get_object(builder, "progressLabel"); o && GTK_IS_LABEL(o)) {
-      progressLabel_ = std::make_unique<GtkLabelControl>(GTK_LABEL(o));
+    if (auto* l = objectAs<GtkLabel>(object("progressLabel"), gtk->gtk_label_get_type)) {
+      progressLabel_ = std::make_unique<GtkLabelControl>(l);
       outlets.progressLabel = progressLabel_.get();
     }
     // The builder is kept: it owns the top-level window and its children,
@@ -253,14 +318,14 @@ class GtkWindowSystem : public WindowSystem {
   }
 
   void showWindow() override {
-    if (window_ && !window_->closed) gtk_widget_show(GTK_WIDGET(window_->widget));
+    if (window_ && !window_->closed) gtk->gtk_widget_show(reinterpret_cast<GtkWidget*>(window_->widget));
   }
   void activate() override {
-    if (window_ && !window_->closed) gtk_window_present(window_->widget);
+    if (window_ && !window_->closed) gtk->gtk_window_present(window_->widget);
   }
   MainQueue& mainQueue() override { return queue_; }
   [[noreturn]] void run() override {
-    while (true) gtk_main();
+    while (true) gtk->gtk_main();
   }
   const char* name() const override { return "gtk"; }
 
@@ -268,17 +333,17 @@ class GtkWindowSystem : public WindowSystem {
   static GtkBuilder* loadBuilder(const Bundle& bundle) {
     std::string name = kDefaultNibName;
     if (auto value = bundle.infoDictionary().getString(kMainNibFileKey)) name = *value;
-    GtkBuilder* builder = gtk_builder_new();
+    GtkBuilder* builder = gtk->gtk_builder_new();
     if (auto path = bundle.pathForResource(name, "ui")) {
       GError* error = nullptr;
-      if (gtk_builder_add_from_file(builder, path->c_str(), &error)) return builder;
+      if (gtk->gtk_builder_add_from_file(builder, path->c_str(), &error)) return builder;
       log("%s [Line %d] window description %@ unusable: %@", __PRETTY_FUNCTION__, __LINE__, *path,
           error ? error->message : "unknown error");
-      if (error) g_error_free(error);
-      g_object_unref(builder);
-      builder = gtk_builder_new();
+      if (error) gtk->g_error_free(error);
+      gtk->g_object_unref(builder);
+      builder = gtk->gtk_builder_new();
     }
-    gtk_builder_add_from_string(builder, kDefaultDescription, -1, nullptr);
+    gtk->gtk_builder_add_from_string(builder, kDefaultDescription, -1, nullptr);
     return builder;
   }
   static void onCancel(GtkButton*, gpointer self) {
@@ -307,10 +372,19 @@ bool hasDisplay() {
 
 }  // namespace
 
-std::unique_ptr<WindowSystem> makeGtkWindowSystem(int* count, char*** arguments) {
-  if (!hasDisplay()) return nullptr;
-  if (!gtk_init_check(count, arguments)) return nullptr;
-  return std::make_unique<GtkWindowSystem>();
+std::unique_ptr<WindowSystem> makeGtkWindowSystem(int* count, char*** arguments, std::string* reason) {
+  std::string why;
+  if (!hasDisplay()) {
+    why = "no display is set";
+  } else if (!(gtk = loadToolkit(&why))) {
+    why = "GTK 3 cannot be loaded: " + why;
+  } else if (!gtk->gtk_init_check(count, arguments)) {
+    why = "GTK 3 cannot open the display";
+  } else {
+    return std::make_unique<GtkWindowSystem>();
+  }
+  if (reason) *reason = why;
+  return nullptr;
 }
 
 }  // namespace platform

@@ -194,7 +194,8 @@ inline std::string executableOf(const fs::path& app) {
 }
 
 struct Run {
-  int status = -1;
+  int status = -1;  // the exit status, or 128 + the signal that ended it
+  int signal = 0;   // the signal that ended it, 0 for an exit
   std::string out, err;
   double seconds = 0;
 };
@@ -281,6 +282,7 @@ inline Run runProgram(const std::string& program, const fs::path& scratch, const
   sigaction(SIGPIPE, &previous, nullptr);
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   run.out = slurp(outFile);
   run.err += slurp(errFile);
   return run;

@@ -88,7 +88,6 @@ TEST_F(FrontEndTest, ArchiveInTheBundleIsInstalledRunAndRemoved) {
   EXPECT_EQ(run.err.find("searching for public JREs"), std::string::npos);
   EXPECT_TRUE(tmpIsEmpty()) << "the run's temporary directory is left behind";
   EXPECT_TRUE(fs::exists(archive));
-  EXPECT_GE(run.seconds, 5.0);  // the window stays five seconds after the launch
 }
 
 TEST_F(FrontEndTest, FoundRuntimeRunsWithoutTemporaryDirectoryOrArchiveProperty) {
@@ -135,42 +134,60 @@ TEST_F(FrontEndTest, NoRuntimeAndABlankDownloadLocationShowMinimumVersionError) 
   EXPECT_TRUE(tmpIsEmpty());
 }
 
-TEST_F(FrontEndTest, FailedUnpackingShowsInternalErrorWithStatus1) {
-  fs::path runtime = root_ / "fake";
-  fs::create_directories(runtime / "Contents/Home/bin");
-  fs::create_directories(runtime / "Contents/Home/lib");
-  std::ofstream(runtime / "Contents/Home/bin/unpack200") << "#!/bin/sh\nexit 1\n";
-  fs::permissions(runtime / "Contents/Home/bin/unpack200", fs::perms::owner_all);
-  std::ofstream(runtime / "Contents/Home/lib/rt.jar.pack") << "packed";
-  fs::path archive = root_ / "fake.tar.gz";
-  ASSERT_EQ(e2e::runCommand({"tar", "-czf", archive.string(), "-C", runtime.string(), "Contents"}), 0);
-  fs::path app = e2e::makeBundle(root_, {});
-  addArchive(app, archive);
-  e2e::Run run = e2e::runProgram(e2e::executableOf(app), root_ / "run", options());
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("The installer could not start: could not run unpack200"), std::string::npos) << run.err;
-  EXPECT_EQ(run.out, "");
+// A runtime with a packed jar whose unpack tool fails, is missing, or
+// cannot be started: the same dialog each time, and nothing left behind.
+TEST_F(FrontEndTest, FailedUnpackingShowsInternalErrorAndLeavesNothing) {
+  for (const std::string tool : {"fails", "missing", "not executable"}) {
+    SCOPED_TRACE(tool);
+    fs::path runtime = root_ / "fake";
+    fs::remove_all(runtime);
+    fs::remove_all(root_ / "Test.app");
+    fs::create_directories(runtime / "Contents/Home/bin");
+    fs::create_directories(runtime / "Contents/Home/lib");
+    if (tool != "missing") {
+      std::ofstream(runtime / "Contents/Home/bin/unpack200") << "#!/bin/sh\nexit 1\n";
+      fs::permissions(
+          runtime / "Contents/Home/bin/unpack200",
+          tool == "fails" ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
+    }
+    std::ofstream(runtime / "Contents/Home/lib/rt.jar.pack") << "packed";
+    fs::path archive = root_ / "fake.tar.gz";
+    ASSERT_EQ(e2e::runCommand({"tar", "-czf", archive.string(), "-C", runtime.string(), "Contents"}), 0);
+    fs::path app = e2e::makeBundle(root_, {});
+    addArchive(app, archive);
+    e2e::Run run = e2e::runProgram(e2e::executableOf(app), root_ / "run", options());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("The installer could not start: could not run unpack200"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(tmpIsEmpty()) << "the extracted runtime is left behind";
+  }
 }
 
-TEST_F(FrontEndTest, TerminationSignalReachesTheChildAndItsStatusIsKept) {
-  fs::path app = e2e::makeBundle(root_, foundRuntime({"--sleep=60000"}));
-  addArchive(app, e2e::jdkArchive());
-  e2e::RunOptions o = options();
-  std::atomic<bool> survivedInterrupt{false};
-  o.whileRunning = [&](pid_t pid, const fs::path& out) {
-    ASSERT_TRUE(e2e::waitForText(out, "sleeping"));
-    // An interrupt aimed at the launcher alone is the child's business.
-    ::kill(pid, SIGINT);
-    ::kill(pid, SIGQUIT);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    survivedInterrupt = ::waitpid(pid, nullptr, WNOHANG) == 0;
-    ::kill(pid, SIGTERM);
-  };
-  e2e::Run run = e2e::runProgram(e2e::executableOf(app), root_ / "run", o);
-  EXPECT_TRUE(survivedInterrupt);
-  EXPECT_NE(run.out.find("shutdown hook"), std::string::npos) << run.out;
-  EXPECT_EQ(run.status, 128 + SIGTERM) << run.err;  // the JVM's own status after SIGTERM
-  EXPECT_TRUE(tmpIsEmpty());
+// Signals aimed at the launcher alone, with kill, are handed on to the
+// child: quit makes the virtual machine print its threads and go on,
+// termination and interrupt end it through its shutdown hooks.
+TEST_F(FrontEndTest, SignalsSentToTheLauncherReachTheChildAndItsStatusIsKept) {
+  for (int last : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(last);
+    fs::remove_all(root_ / "Test.app");
+    fs::path app = e2e::makeBundle(root_, foundRuntime({"--sleep=60000"}));
+    addArchive(app, e2e::jdkArchive());
+    e2e::RunOptions o = options();
+    bool dumped = false;
+    o.whileRunning = [&](pid_t pid, const fs::path& out) {
+      ASSERT_TRUE(e2e::waitForText(out, "sleeping"));
+      ::kill(pid, SIGQUIT);
+      dumped = e2e::waitForText(out, "Full thread dump", std::chrono::seconds(30));
+      ::kill(pid, last);
+    };
+    e2e::Run run = e2e::runProgram(e2e::executableOf(app), root_ / "run", o);
+    EXPECT_TRUE(dumped) << run.out;
+    EXPECT_NE(run.out.find("shutdown hook"), std::string::npos) << run.out;
+    EXPECT_EQ(run.status, 128 + last) << run.err;  // the JVM's own status after the signal
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_TRUE(tmpIsEmpty());
+  }
 }
 
 // The window under Xvfb: the archive is a named pipe fed by the test, so the

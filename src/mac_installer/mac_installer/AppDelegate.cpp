@@ -2,11 +2,7 @@
 // provides a runtime and runs the Java child process.
 #include "mac_installer/AppDelegate.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -17,6 +13,8 @@
 #include "platform/Exception.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
+#include "platform/Signals.h"
+#include "platform/StatusLine.h"
 #include "platform/Task.h"
 #include "platform/URLDownload.h"
 
@@ -44,8 +42,10 @@ std::string absolutePath(const std::string& path) {
 }  // namespace
 
 [[noreturn]] int applicationMain(int count, char** arguments) {
-  platform::applicationMain(count, arguments,
-                            [](platform::Application& application) { return new AppDelegate(application); });
+  const char* caller = __PRETTY_FUNCTION__;
+  platform::applicationMain(
+      count, arguments, [](platform::Application& application) { return new AppDelegate(application); },
+      [caller](const std::string& line) { _DLog("%s [Line %d] %@", caller, __LINE__, line); });
 }
 
 AppDelegate::AppDelegate(platform::Application& application, std::chrono::microseconds windowCloseDelay)
@@ -121,80 +121,33 @@ void AppDelegate::cancel() {
   cancelButton->setEnabled(false);
   if (downloader) {
     downloader->cancel();
+    // Once only: a second Cancel (a signal after the button) must not
+    // release a lock this thread no longer holds.
+    downloader.reset();
     // The main thread has held the lock since the download started.
     downloadConditionLock->unlockWithCondition(1);
   }
 }
 
-// Child signals and input -----------------------------------------------------
+// Signals ---------------------------------------------------------------------
 
-namespace {
-
-// While the child runs, SIGTERM and SIGHUP are handed on to it; SIGINT and
-// SIGQUIT are left to the child alone (a terminal sends them to the whole
-// process group). The handler only writes the number into a pipe, which a
-// relay thread reads: signalling under the Task's lock rules out hitting a
-// process id that was reaped and reused.
-int relayPipe[2] = {-1, -1};
-
-void onForwardedSignal(int signalNumber) {
-  int saved = errno;
-  unsigned char byte = static_cast<unsigned char>(signalNumber);
-  ssize_t ignored = ::write(relayPipe[1], &byte, 1);
-  (void)ignored;
-  errno = saved;
+void AppDelegate::handleSignal(const platform::CaughtSignal& caught) {
+  std::lock_guard<std::mutex> guard(childMutex_);
+  if (child_) {
+    // The terminal's interrupt and quit keys reach the child's process
+    // group, child included, without help; only what was aimed at this
+    // process alone is handed on.
+    bool terminalKey = !caught.sentByProcess && (caught.number == SIGINT || caught.number == SIGQUIT);
+    if (terminalKey) return;
+    _DLog("%s [Line %d] forwarding signal %d", __PRETTY_FUNCTION__, __LINE__, caught.number);
+    child_->signal(caught.number);
+    return;
+  }
+  int none = 0;
+  if (!terminatingSignal_.compare_exchange_strong(none, caught.number)) return;
+  _DLog("%s [Line %d] cancelled by signal %d", __PRETTY_FUNCTION__, __LINE__, caught.number);
+  post([](AppDelegate& d) { d.cancel(); });
 }
-
-void armChildSignals() {
-  struct sigaction ignore = {};
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGINT, &ignore, nullptr);
-  sigaction(SIGQUIT, &ignore, nullptr);
-  // A child that closed its input must not end this process.
-  sigaction(SIGPIPE, &ignore, nullptr);
-  if (relayPipe[0] < 0 && ::pipe2(relayPipe, O_CLOEXEC) != 0) return;
-  struct sigaction forward = {};
-  forward.sa_handler = onForwardedSignal;
-  forward.sa_flags = SA_RESTART;
-  sigemptyset(&forward.sa_mask);
-  sigaction(SIGTERM, &forward, nullptr);
-  sigaction(SIGHUP, &forward, nullptr);
-}
-
-void startSignalRelay(std::shared_ptr<platform::Task> task) {
-  if (relayPipe[0] < 0) return;
-  std::thread([task] {
-    unsigned char byte;
-    while (true) {
-      ssize_t n = ::read(relayPipe[0], &byte, 1);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return;
-      _DLog("%s [Line %d] forwarding signal %d", __PRETTY_FUNCTION__, __LINE__, static_cast<int>(byte));
-      task->signal(byte);
-    }
-  }).detach();
-}
-
-// Copies this process's standard input into the child's pipe as it arrives,
-// in order; end of input closes the pipe. A child that closed its input ends
-// the forwarding quietly.
-void startInputForwarding(std::shared_ptr<platform::Task> task) {
-  std::thread([task] {
-    char buffer[65536];
-    while (true) {
-      ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      if (!task->writeToStandardInput(std::string_view(buffer, static_cast<size_t>(n)))) {
-        _DLog("%s [Line %d] child closed its input", __PRETTY_FUNCTION__, __LINE__);
-        break;
-      }
-    }
-    task->closeStandardInput();
-  }).detach();
-}
-
-}  // namespace
 
 // Worker ----------------------------------------------------------------------
 
@@ -202,6 +155,7 @@ void AppDelegate::worker() {
   platform::FileManager fileManager;
   tempDir.reset();
   cancelled = false;
+  platform::catchTerminationSignals([this](const platform::CaughtSignal& caught) { handleSignal(caught); });
   _DLog("%s [Line %d] worker started", __PRETTY_FUNCTION__, __LINE__);
   int status = 1;
   try {
@@ -281,33 +235,41 @@ void AppDelegate::reportMissingRuntime(const Launcher& launcher) {
 
 int AppDelegate::runChild(const std::string& java, const std::vector<std::string>& arguments,
                           platform::FileManager& fileManager) {
-  // Shared with the relay and forwarding threads, which outlive this call
-  // until the process ends.
+  // Shared with the signal relay, which hands signals on while it runs.
   auto task = std::make_shared<platform::Task>();
   task->setLaunchPath(java);
   task->setArguments(arguments);
-  task->setStandardInputPipe(true);
-  armChildSignals();
-  task->launch();
-  startSignalRelay(task);
-  startInputForwarding(task);
-
-  std::this_thread::sleep_for(windowCloseDelay_);
-  post([](AppDelegate& d) { d.window->close(); });
+  task->setForwardsStandardInput(true);
+  // The child's output must never meet the progress line.
+  platform::retireStatusLine();
+  {
+    std::lock_guard<std::mutex> guard(childMutex_);
+    // A signal after the last test of Cancel still ends the run here; from
+    // the launch on, signals belong to the child.
+    if (terminatingSignal_) throw platform::Exception(kCancelledExceptionName, "");
+    task->launch();
+    child_ = task;
+  }
 
   std::optional<std::string> runDirectory = std::move(tempDir);
   tempDir.reset();
-  task->waitUntilExit();
+  // The window goes five seconds after the launch, or with a child that
+  // ended sooner; the process does not outlast the child.
+  bool ended = task->waitUntilExit(std::chrono::duration_cast<std::chrono::milliseconds>(windowCloseDelay_));
+  post([](AppDelegate& d) { d.window->close(); });
+  if (!ended) task->waitUntilExit();
   int status = task->terminationStatus();
   if (runDirectory) fileManager.removeItem(*runDirectory);
   return status;
 }
 
 void AppDelegate::endProcess(int status) {
+  // A run ended by a signal ends the process by that signal.
+  if (int signalNumber = terminatingSignal_) application.exitBySignal(signalNumber);
   application.exit(status);
   std::abort();  // exit() never returns; a fake that does is a broken test
 }
 
 void AppDelegate::checkCancelled() const {
-  if (cancelled) throw platform::Exception(kCancelledExceptionName, "");
+  if (cancelled || terminatingSignal_) throw platform::Exception(kCancelledExceptionName, "");
 }

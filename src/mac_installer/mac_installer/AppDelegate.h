@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "platform/Application.h"
 #include "platform/ConditionLock.h"
 #include "platform/FileManager.h"
+#include "platform/Signals.h"
 #include "platform/URLDownload.h"
 #include "platform/Value.h"
 #include "platform/Window.h"
@@ -27,6 +29,7 @@
 class Launcher;
 namespace platform {
 class Exception;
+class Task;
 class URLDownload;
 }  // namespace platform
 
@@ -82,6 +85,11 @@ class AppDelegate : public platform::ApplicationDelegate, public platform::URLDo
   void applicationWillFinishLaunching() override;
   void applicationDidFinishLaunching() override;
   void cancel() override;
+  // A termination signal (on the signal relay's thread). Before the child
+  // runs it ends the run as Cancel does, and the process then ends by the
+  // same signal; while the child runs it is handed on to the child, except
+  // the terminal's interrupt and quit keys, which reach the child directly.
+  void handleSignal(const platform::CaughtSignal& caught);
 
   // Worker ---------------------------------------------------------------------
   // The whole front-end run on its own thread; ends the process.
@@ -150,13 +158,21 @@ class AppDelegate : public platform::ApplicationDelegate, public platform::URLDo
   int runChild(const std::string& java, const std::vector<std::string>& arguments,
                platform::FileManager& fileManager);
   void handleFailure(const platform::Exception& failure, platform::FileManager& fileManager);
-  // Ends the process through the application (never returns).
+  // Ends the process through the application (never returns), by the
+  // signal that ended the run if there was one.
   [[noreturn]] void endProcess(int status);
-  // Raises the cancellation failure when Cancel was pressed.
+  // Raises the cancellation failure when Cancel was pressed or a signal
+  // ended the run.
   void checkCancelled() const;
   // Posts a bar value from the installation's progress; may raise the
   // cancellation failure.
   void reportInstallProgress(double barValue);
 
   std::chrono::microseconds windowCloseDelay_;
+  // The first signal that ended the run before the child ran (0: none).
+  std::atomic<int> terminatingSignal_{0};
+  // The running child, from its launch on; the lock orders the launch
+  // against the signals.
+  std::mutex childMutex_;
+  std::shared_ptr<platform::Task> child_;
 };

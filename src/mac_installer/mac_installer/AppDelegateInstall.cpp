@@ -114,6 +114,11 @@ std::string AppDelegate::handleTar(const std::string& archive, platform::FileMan
     platform::log("%s [Line %d] %@: %@", __PRETTY_FUNCTION__, __LINE__, failure, failure.callStackSymbols());
   }
   if (unpacked) return destination;
+  // A signal or Cancel that stopped the tool is no failure to report.
+  checkCancelled();
   Launcher::displayError(kInternalError, std::string(kUnpackFailure));
+  // The half-installed runtime is of no use to anyone.
+  fileManager.removeItem(*tempDir);
+  tempDir.reset();
   endProcess(1);
 }

@@ -2,12 +2,12 @@
 // intake and the in-process start through the runtime's launcher library.
 #include "mac_installer/Launcher.h"
 
-#include <dlfcn.h>
 #include <utf8proc.h>
 
 #include <cstring>
 
 #include "mac_installer/global.h"
+#include "platform/DynamicLibrary.h"
 #include "platform/Exception.h"
 #include "platform/FileManager.h"
 #include "platform/Notice.h"
@@ -133,18 +133,6 @@ struct ListFunctions {
   }
 };
 
-template <typename F>
-void lookUp(void* library, const char* name, F& function) {
-  void* symbol = ::dlsym(library, name);
-  static_assert(sizeof function == sizeof symbol);
-  std::memcpy(&function, &symbol, sizeof function);
-}
-
-struct LibraryCloser {
-  void operator()(void* library) const { ::dlclose(library); }
-};
-using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
-
 std::string jliLibraryPath(const std::string& runtimePath) {
   platform::FileManager fileManager;
   const std::string name(platform::kJliLibraryName);
@@ -205,26 +193,27 @@ std::int32_t Launcher::launch() {
 
   const std::string path = jliLibraryPath(*javaBundlePath);
   _DLog("%s [Line %d] load library %@.", __PRETTY_FUNCTION__, __LINE__, path);
-  LibraryHandle library(::dlopen(path.c_str(), RTLD_LAZY));
+  std::string reason;
+  platform::DynamicLibrary library = platform::DynamicLibrary::open(path, &reason);
   if (!library) {
-    const char* reason = ::dlerror();
     _DLog("%s [Line %d] dlopen failed %s", __PRETTY_FUNCTION__, __LINE__, reason);
     throw platform::Exception(kJavaLaunchError, "Could not load JRE.");
   }
 
-  lookUp(library.get(), "JLI_Launch", JLI_LaunchFxnPtr);
+  // A missing function leaves its pointer null; each is checked where used.
+  library.resolve("JLI_Launch", JLI_LaunchFxnPtr, nullptr);
   ListFunctions list;
-  lookUp(library.get(), "JLI_List_new", list.listNew);
-  lookUp(library.get(), "JLI_List_add", list.listAdd);
-  lookUp(library.get(), "JLI_InitArgProcessing", list.initArgProcessing);
-  lookUp(library.get(), "JLI_PreprocessArg", list.preprocessArg);
-  lookUp(library.get(), "JLI_StringDup", list.stringDup);
-  lookUp(library.get(), "JLI_MemFree", list.memFree);
+  library.resolve("JLI_List_new", list.listNew, nullptr);
+  library.resolve("JLI_List_add", list.listAdd, nullptr);
+  library.resolve("JLI_InitArgProcessing", list.initArgProcessing, nullptr);
+  library.resolve("JLI_PreprocessArg", list.preprocessArg, nullptr);
+  library.resolve("JLI_StringDup", list.stringDup, nullptr);
+  library.resolve("JLI_MemFree", list.memFree, nullptr);
   if (!JLI_LaunchFxnPtr)
     throw platform::Exception(kJavaLaunchError, "Could not get function pointer for JLI_Launch.");
   // The library must stay loaded for the rest of the process: JLI_Launch runs
   // the Java application out of it, and a re-entry calls JLI_LaunchFxnPtr again.
-  library.release();
+  library.keepLoaded();
 
   expandArgumentFiles(list);
   platform::prepareForRuntimeLibrary(path);

@@ -14,6 +14,7 @@
 #include "platform/Environment.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
+#include "platform/StatusLine.h"
 #include "platform/UserDefaults.h"
 
 namespace {

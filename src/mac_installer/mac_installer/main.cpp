@@ -4,12 +4,14 @@
 #include "mac_installer/AppDelegate.h"
 #include "mac_installer/Launcher.h"
 #include "mac_installer/global.h"
+#include "platform/FileDescriptor.h"
 
 namespace {
 constexpr const char* kInvokeOtherMarker = "__qvr_invoke_other";
 }
 
 int main(int count, char** arguments) {
+  platform::FileDescriptor::openClosedStandardDescriptors();
   _DLog("%s [Line %d] app started %d", __PRETTY_FUNCTION__, __LINE__, count);
   for (int i = 0; i < count; ++i) _DLog("%s [Line %d] arg %s", __PRETTY_FUNCTION__, __LINE__, arguments[i]);
 
