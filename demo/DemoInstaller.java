@@ -4,6 +4,7 @@
 import java.io.BufferedReader;
 import java.io.InputStreamReader;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Path;
 
 public class DemoInstaller {
     public static void main(String[] args) throws Exception {
@@ -23,7 +24,9 @@ public class DemoInstaller {
             BufferedReader in = new BufferedReader(new InputStreamReader(System.in, StandardCharsets.UTF_8));
             String line = in.readLine();
             if (line == null || line.isBlank()) line = "/opt/demo";
-            System.out.println("Demo would be installed to " + line.strip() + ". Nothing was changed.");
+            // A relative answer means relative to where the user started the installer.
+            Path target = Path.of(System.getProperty("qvr.startDirectory", ".")).resolve(line.strip()).normalize();
+            System.out.println("Demo would be installed to " + target + ". Nothing was changed.");
         }
         System.out.println("Done.");
         System.exit(0);

@@ -41,18 +41,28 @@ std::optional<std::string> releaseJavaVersion(const std::string& release) {
   return std::nullopt;
 }
 
-std::string executableDirectoryBundle() {
+// The running program's own path; absent when it cannot be read.
+std::optional<std::string> executablePathOfProcess() {
   char buf[4096];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return FileManager().currentDirectory();
-  std::string exe(buf, static_cast<size_t>(n));
+  if (n <= 0) return std::nullopt;
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+// X.app/Contents/MacOS/exe belongs to X.app: the bundle of an executable in
+// such a folder, absent otherwise.
+std::optional<std::string> enclosingBundle(const std::string& exe) {
   std::string dir = deletingLastPathComponent(exe);
-  // X.app/Contents/MacOS/exe belongs to X.app.
-  if (lastPathComponent(dir) == "MacOS") {
-    std::string contents = deletingLastPathComponent(dir);
-    if (lastPathComponent(contents) == "Contents") return deletingLastPathComponent(contents);
-  }
-  return dir;
+  if (lastPathComponent(dir) != "MacOS") return std::nullopt;
+  std::string contents = deletingLastPathComponent(dir);
+  if (lastPathComponent(contents) != "Contents") return std::nullopt;
+  return deletingLastPathComponent(contents);
+}
+
+std::string executableDirectoryBundle() {
+  std::optional<std::string> exe = executablePathOfProcess();
+  if (!exe) return FileManager().currentDirectory();
+  return enclosingBundle(*exe).value_or(deletingLastPathComponent(*exe));
 }
 
 }  // namespace
@@ -102,6 +112,13 @@ std::shared_ptr<Bundle> Bundle::mainBundle() {
   if (!real) real = open(executableDirectoryBundle());
   if (!real) real = std::shared_ptr<Bundle>(new Bundle());
   return real;
+}
+
+bool Bundle::mainExecutableIsInBundle() {
+  std::optional<std::string> exe = executablePathOfProcess();
+  if (!exe) return false;
+  std::optional<std::string> bundle = enclosingBundle(*exe);
+  return bundle && bundle->ends_with(".app");
 }
 
 void Bundle::setMainBundlePathForTesting(std::optional<std::string> path) {

@@ -26,6 +26,9 @@ class Bundle {
   // The running program's bundle: an executable in X.app/Contents/MacOS/
   // belongs to X.app; otherwise its own directory is the bundle.
   static std::shared_ptr<Bundle> mainBundle();
+  // True when the running program stands in an application bundle: its
+  // folder is X.app/Contents/MacOS.
+  static bool mainExecutableIsInBundle();
   // Tests replace the main bundle; absent restores the real one.
   static void setMainBundlePathForTesting(std::optional<std::string> path);
 

@@ -2,6 +2,7 @@
 #include "platform/UniqueName.h"
 
 #include <sys/random.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -21,10 +22,13 @@ std::string globallyUniqueString() {
     filled += static_cast<size_t>(n);
   }
   if (filled < sizeof bytes) {
-    // Without the kernel source, a seeded generator still gives distinct names.
-    std::random_device device;
-    std::mt19937_64 engine(device() ^ static_cast<std::uint64_t>(
-                                          std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+    // Without the kernel source, a generator seeded from the clock, the
+    // process and the stack's place still gives distinct names. (Not
+    // std::random_device: it would make the program need a newer C library.)
+    auto now = static_cast<std::uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
+    std::seed_seq seed{now, now >> 32, static_cast<std::uint64_t>(::getpid()),
+                       static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&filled))};
+    std::mt19937_64 engine(seed);
     for (auto& b : bytes) b = static_cast<std::uint8_t>(engine());
   }
   bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);

@@ -1,7 +1,5 @@
-// Property-list values through libplist, and their description form.
+// Property-list values, their description form, and the choice of reader.
 #include "platform/Value.h"
-
-#include <plist/plist.h>
 
 #include <cctype>
 #include <cmath>
@@ -14,138 +12,11 @@
 #include <sstream>
 
 #include "platform/FileManager.h"
+#include "platform/PropertyList.h"
 
 namespace platform {
 
 namespace {
-
-struct PlistDeleter {
-  void operator()(plist_t p) const {
-    if (p) plist_free(p);
-  }
-};
-using PlistPtr = std::unique_ptr<void, PlistDeleter>;
-
-// Guards against hostile, deeply nested input blowing the stack.
-constexpr int kMaxDepth = 512;
-
-std::optional<Value> fromNode(plist_t node, int depth) {
-  if (!node || depth > kMaxDepth) return std::nullopt;
-  switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-      uint8_t b = 0;
-      plist_get_bool_val(node, &b);
-      return Value::boolean(b != 0);
-    }
-    case PLIST_UINT: {
-      uint64_t u = 0;
-      plist_get_uint_val(node, &u);
-      return Value::integer(static_cast<int64_t>(u));
-    }
-    case PLIST_REAL: {
-      double d = 0;
-      plist_get_real_val(node, &d);
-      return Value::real(d);
-    }
-    case PLIST_STRING: {
-      // The pointer form: the copying getter asserts (and aborts) on a
-      // string holding a NUL byte, which a damaged binary list can carry.
-      uint64_t len = 0;
-      const char* s = plist_get_string_ptr(node, &len);
-      return Value(s ? std::string(s, len) : std::string());
-    }
-    case PLIST_DATA: {
-      uint64_t len = 0;
-      const char* d = plist_get_data_ptr(node, &len);
-      Data data;
-      if (d) data.bytes.assign(d, d + len);
-      return Value(std::move(data));
-    }
-    case PLIST_DATE: {
-      int32_t sec = 0, usec = 0;
-      plist_get_date_val(node, &sec, &usec);
-      return Value(Date{sec + usec / 1e6});
-    }
-    case PLIST_ARRAY: {
-      Array a;
-      uint32_t n = plist_array_get_size(node);
-      a.reserve(n);
-      for (uint32_t i = 0; i < n; ++i) {
-        auto item = fromNode(plist_array_get_item(node, i), depth + 1);
-        if (!item) return std::nullopt;
-        a.push_back(std::move(*item));
-      }
-      return Value(std::move(a));
-    }
-    case PLIST_DICT: {
-      Dictionary d;
-      plist_dict_iter it = nullptr;
-      plist_dict_new_iter(node, &it);
-      if (!it) return Value(std::move(d));
-      for (;;) {
-        char* key = nullptr;
-        plist_t val = nullptr;
-        plist_dict_next_item(node, it, &key, &val);
-        if (!val) {
-          std::free(key);
-          break;
-        }
-        auto item = fromNode(val, depth + 1);
-        std::string k = key ? key : "";
-        std::free(key);
-        if (!item) {
-          std::free(it);
-          return std::nullopt;
-        }
-        d.insert_or_assign(std::move(k), std::move(*item));
-      }
-      std::free(it);
-      return Value(std::move(d));
-    }
-    default:
-      return std::nullopt;
-  }
-}
-
-plist_t toNode(const Value& v) {
-  switch (v.type()) {
-    case Value::Type::Null:
-      return nullptr;
-    case Value::Type::String:
-      return plist_new_string(v.asString()->c_str());
-    case Value::Type::Integer:
-      return plist_new_uint(static_cast<uint64_t>(*v.asInteger()));
-    case Value::Type::Real:
-      return plist_new_real(*v.asReal());
-    case Value::Type::Boolean:
-      return plist_new_bool(*v.asBoolean() ? 1 : 0);
-    case Value::Type::Data: {
-      const auto& b = v.asData()->bytes;
-      return plist_new_data(reinterpret_cast<const char*>(b.data()), b.size());
-    }
-    case Value::Type::Date: {
-      double s = v.asDate()->secondsSinceReferenceDate;
-      // The writer holds 32-bit seconds: dates beyond its range are clamped.
-      if (!(s >= -2147483648.0)) s = -2147483648.0;  // also NaN
-      if (s > 2147483647.0) s = 2147483647.0;
-      double whole = std::floor(s);
-      return plist_new_date(static_cast<int32_t>(whole), static_cast<int32_t>((s - whole) * 1e6));
-    }
-    case Value::Type::Array: {
-      plist_t a = plist_new_array();
-      for (const auto& item : *v.asArray())
-        if (plist_t n = toNode(item)) plist_array_append_item(a, n);
-      return a;
-    }
-    case Value::Type::Dictionary: {
-      plist_t d = plist_new_dict();
-      for (const auto& [k, item] : *v.asDictionary())
-        if (plist_t n = toNode(item)) plist_dict_set_item(d, k.c_str(), n);
-      return d;
-    }
-  }
-  return nullptr;
-}
 
 // Strings inside collections are quoted unless made only of characters that
 // the description form leaves bare.
@@ -184,54 +55,6 @@ std::string formatReal(double d) {
     if (std::strtod(buf, nullptr) == d) break;
   }
   return buf;
-}
-
-std::uint64_t readBigEndian(const unsigned char* p, size_t size) {
-  std::uint64_t v = 0;
-  for (size_t i = 0; i < size; ++i) v = v << 8 | p[i];
-  return v;
-}
-
-// libplist aborts the process (an assertion) when it reads a dictionary key
-// that holds a NUL character, which a damaged binary list can carry. Such a
-// list is refused before it is parsed: no real setting holds a NUL. Only the
-// string objects of the object table are looked at; any other damage is left
-// to libplist, which refuses it. Lists crafted to make the scan slow (many
-// objects overlapping one long string) are refused as well.
-bool binaryListHoldsNulCharacter(std::string_view list) {
-  const auto* p = reinterpret_cast<const unsigned char*>(list.data());
-  const size_t n = list.size();
-  if (n < 8 + 32) return false;
-  const unsigned char* trailer = p + n - 32;
-  const size_t offsetSize = trailer[6];
-  const std::uint64_t objects = readBigEndian(trailer + 8, 8);
-  const std::uint64_t table = readBigEndian(trailer + 24, 8);
-  if (offsetSize < 1 || offsetSize > 8 || table >= n || objects > (n - table) / offsetSize) return false;
-  std::uint64_t budget = 64u << 20;  // bytes scanned at most
-  for (std::uint64_t i = 0; i < objects; ++i) {
-    std::uint64_t at = readBigEndian(p + table + i * offsetSize, offsetSize);
-    if (at >= n) continue;
-    const unsigned type = p[at] >> 4;
-    std::uint64_t count = p[at] & 0xF;
-    size_t pos = static_cast<size_t>(at) + 1;
-    if (type != 5 && type != 6) continue;  // ASCII and UTF-16 strings
-    if (count == 0xF) {
-      if (pos >= n || (p[pos] >> 4) != 1) continue;
-      const size_t intSize = size_t{1} << (p[pos] & 0xF);
-      if (intSize > 8 || pos + 1 + intSize > n) continue;
-      count = readBigEndian(p + pos + 1, intSize);
-      pos += 1 + intSize;
-    }
-    const std::uint64_t unit = type == 5 ? 1 : 2;
-    if (count > n || pos + count * unit > n) continue;
-    if (count * unit > budget) return true;
-    budget -= count * unit;
-    for (std::uint64_t k = 0; k < count; ++k) {
-      const unsigned char* c = p + pos + k * unit;
-      if (c[0] == 0 && (unit == 1 || c[1] == 0)) return true;
-    }
-  }
-  return false;
 }
 
 }  // namespace
@@ -365,17 +188,9 @@ void Value::describe(std::string& out, int indent, bool nested) const {
 }
 
 std::optional<Value> Value::parse(std::string_view bytes) {
-  if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
-  plist_t root = nullptr;
-  const auto len = static_cast<uint32_t>(bytes.size());
-  if (plist_is_binary(bytes.data(), len)) {
-    if (binaryListHoldsNulCharacter(bytes)) return std::nullopt;
-    plist_from_bin(bytes.data(), len, &root);
-  } else {
-    plist_from_xml(bytes.data(), len, &root);
-  }
-  PlistPtr owner(root);
-  return fromNode(root, 0);
+  if (bytes.substr(0, propertylist::kBinaryMagic.size()) == propertylist::kBinaryMagic)
+    return propertylist::readBinary(bytes);
+  return propertylist::readXML(bytes);
 }
 
 std::optional<Value> Value::readFile(const std::string& path) {
@@ -384,27 +199,9 @@ std::optional<Value> Value::readFile(const std::string& path) {
   return parse(*bytes);
 }
 
-std::string Value::toXML() const {
-  PlistPtr node(toNode(*this));
-  if (!node) return {};
-  char* xml = nullptr;
-  uint32_t len = 0;
-  plist_to_xml(node.get(), &xml, &len);
-  std::string out(xml ? xml : "", len);
-  std::free(xml);
-  return out;
-}
+std::string Value::toXML() const { return propertylist::writeXML(*this); }
 
-std::string Value::toBinary() const {
-  PlistPtr node(toNode(*this));
-  if (!node) return {};
-  char* bin = nullptr;
-  uint32_t len = 0;
-  plist_to_bin(node.get(), &bin, &len);
-  std::string out(bin ? bin : "", len);
-  std::free(bin);
-  return out;
-}
+std::string Value::toBinary() const { return propertylist::writeBinary(*this); }
 
 bool Value::operator==(const Value& other) const {
   if (type() != other.type()) return false;

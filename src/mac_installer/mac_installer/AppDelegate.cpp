@@ -27,7 +27,14 @@ constexpr const char* kIconName = "app";
 constexpr const char* kBundledArchive = "app/jre.tar.gz";
 constexpr const char* kJavaExecutable = "bin/java";
 constexpr const char* kJreBundleOption = "-Dqvr.jreBundle=%@";
+constexpr const char* kStartDirectoryOption = "-Dqvr.startDirectory=%@";
 constexpr const char* kTarFileOption = "-Dqvr.tarFile=%@";
+
+// The directory the user started the program from, taken as the process
+// starts: the Java parameters later move into the bundle's working
+// directory, and an installer needs this one to resolve relative paths the
+// user typed. Empty when it cannot be read (a removed directory).
+const std::string startDirectory = platform::FileManager().currentDirectory();
 
 // An absolute path without a trailing separator; the child's working
 // directory changes before these paths are handed over.
@@ -201,6 +208,7 @@ int AppDelegate::runWorker(platform::FileManager& fileManager) {
 
   std::vector<std::string> child = options;
   child.push_back(platform::format(kJreBundleOption, runtimeBundle));
+  if (!startDirectory.empty()) child.push_back(platform::format(kStartDirectoryOption, startDirectory));
   if (tempDir) child.push_back(platform::format(kTarFileOption, archive));
   child.push_back(*mainClass);
   child.insert(child.end(), arguments.begin(), arguments.end());
