@@ -109,7 +109,7 @@ TEST(PropertyListTest, XmlListsReadAsBefore) {
 
 std::string bigEndian(std::uint64_t v, size_t width) {
   std::string out;
-  for (size_t i = width; i-- > 0;) out += static_cast<char>(v >> (8 * i) & 0xFF);
+  for (size_t i = width; i-- > 0;) out += static_cast<char>(i < 8 ? v >> (8 * i) & 0xFF : 0);
   return out;
 }
 

@@ -208,6 +208,7 @@ std::unique_ptr<WindowSystem> makeTextWindowSystem(int terminalFd) {
 }
 
 #ifndef MI_HAVE_GTK
+bool showToolkitNotice(const std::optional<std::string>&, const std::string&) { return false; }
 std::unique_ptr<WindowSystem> makeGtkWindowSystem(int*, char***, std::string* reason) {
   if (reason) *reason = "built without GTK";
   return nullptr;

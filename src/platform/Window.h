@@ -114,4 +114,10 @@ std::unique_ptr<WindowSystem> makeNullWindowSystem();
 std::unique_ptr<WindowSystem> makeGtkWindowSystem(int* count, char*** arguments,
                                                   std::string* reason = nullptr);
 
+// Shows a notice as a GTK message dialog (the error symbol, the message, an
+// OK button; the title as its header) and waits until it is dismissed.
+// False when GTK is not built in, no display is set, or GTK cannot be
+// loaded or started. For a process that shows no other window.
+bool showToolkitNotice(const std::optional<std::string>& title, const std::string& message);
+
 }  // namespace platform

@@ -32,12 +32,13 @@ constexpr const char* kGtkLibraryName = "libgtk-3.so.0";
 #define MI_GTK_FUNCTIONS(F)                                                                                \
   F(gtk_init_check) F(gtk_main) F(gtk_builder_new) F(gtk_builder_add_from_file)                           \
   F(gtk_builder_add_from_string) F(gtk_builder_get_object) F(gtk_widget_show) F(gtk_widget_hide)          \
-  F(gtk_widget_hide_on_delete) F(gtk_widget_set_sensitive) F(gtk_window_get_type) F(gtk_window_set_title) \
+  F(gtk_widget_get_sensitive) F(gtk_widget_set_sensitive) F(gtk_window_get_type) F(gtk_window_set_title)  \
   F(gtk_window_present) F(gtk_label_get_type) F(gtk_label_set_text) F(gtk_button_get_type)                \
   F(gtk_button_set_label) F(gtk_progress_bar_get_type) F(gtk_progress_bar_set_fraction)                   \
   F(gtk_progress_bar_pulse) F(gtk_image_get_type) F(gtk_image_set_from_pixbuf)                            \
   F(gdk_pixbuf_new_from_file_at_scale) F(g_type_check_instance_is_a) F(g_signal_connect_data)             \
-  F(g_object_unref) F(g_idle_add) F(g_timeout_add) F(g_source_remove) F(g_error_free)
+  F(g_object_unref) F(g_idle_add) F(g_timeout_add) F(g_source_remove) F(g_error_free)                    \
+  F(gtk_message_dialog_new) F(gtk_dialog_run) F(gtk_window_set_position) F(gtk_window_set_keep_above)
 // clang-format on
 
 struct GtkFunctions {
@@ -284,9 +285,8 @@ class GtkWindowSystem : public WindowSystem {
     auto object = [builder](const char* id) { return gtk->gtk_builder_get_object(builder, id); };
     if (auto* w = objectAs<GtkWindow>(object("window"), gtk->gtk_window_get_type)) {
       window_ = std::make_unique<GtkWindowControl>(w);
-      // Closing by the title bar only hides the window: the controls stay valid.
-      gtk->g_signal_connect_data(w, "delete-event", G_CALLBACK(gtk->gtk_widget_hide_on_delete), nullptr,
-                                 nullptr, GConnectFlags{});
+      gtk->g_signal_connect_data(w, "delete-event", G_CALLBACK(&GtkWindowSystem::onDelete), this, nullptr,
+                                 GConnectFlags{});
       outlets.window = window_.get();
     }
     if (auto* i = objectAs<GtkImage>(object("iconView"), gtk->gtk_image_get_type)) {
@@ -350,6 +350,17 @@ class GtkWindowSystem : public WindowSystem {
     auto* system = static_cast<GtkWindowSystem*>(self);
     if (system->cancelAction_) system->cancelAction_();
   }
+  // The window manager's close button is Cancel while Cancel can be pressed
+  // (always, for a description without the button); afterwards it does
+  // nothing. The window itself stays: it goes when the run ends or five
+  // seconds after the launch, and its controls stay valid either way.
+  static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer self) {
+    auto* system = static_cast<GtkWindowSystem*>(self);
+    bool enabled = !system->button_ ||
+                   gtk->gtk_widget_get_sensitive(reinterpret_cast<GtkWidget*>(system->button_->widget));
+    if (enabled && system->cancelAction_) system->cancelAction_();
+    return TRUE;
+  }
 
   GtkMainQueue queue_;
   GtkBuilder* builder_ = nullptr;
@@ -371,6 +382,20 @@ bool hasDisplay() {
 }
 
 }  // namespace
+
+bool showToolkitNotice(const std::optional<std::string>& title, const std::string& message) {
+  std::string why;
+  if (!hasDisplay() || !(gtk = loadToolkit(&why)) || !gtk->gtk_init_check(nullptr, nullptr)) return false;
+  // "%s": the message is shown as it is, never read as a format or markup.
+  GtkWidget* dialog = gtk->gtk_message_dialog_new(nullptr, GtkDialogFlags{}, GTK_MESSAGE_ERROR,
+                                                  GTK_BUTTONS_OK, "%s", message.c_str());
+  auto* window = reinterpret_cast<GtkWindow*>(dialog);
+  gtk->gtk_window_set_title(window, title ? title->c_str() : "");
+  gtk->gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+  gtk->gtk_window_set_keep_above(window, TRUE);
+  gtk->gtk_dialog_run(reinterpret_cast<GtkDialog*>(dialog));
+  return true;
+}
 
 std::unique_ptr<WindowSystem> makeGtkWindowSystem(int* count, char*** arguments, std::string* reason) {
   std::string why;

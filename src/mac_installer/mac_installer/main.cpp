@@ -7,6 +7,7 @@
 #include "mac_installer/global.h"
 #include "platform/Bundle.h"
 #include "platform/FileDescriptor.h"
+#include "platform/Notice.h"
 
 namespace {
 constexpr const char* kInvokeOtherMarker = "__qvr_invoke_other";
@@ -38,6 +39,8 @@ belongs to the Java program.
 
 int main(int count, char** arguments) {
   platform::FileDescriptor::openClosedStandardDescriptors();
+  // A detached copy of this program that shows one notice ends here.
+  if (std::optional<int> status = platform::noticeProcessMain(count, arguments)) return *status;
   _DLog("%s [Line %d] app started %d", __PRETTY_FUNCTION__, __LINE__, count);
   for (int i = 0; i < count; ++i) _DLog("%s [Line %d] arg %s", __PRETTY_FUNCTION__, __LINE__, arguments[i]);
 

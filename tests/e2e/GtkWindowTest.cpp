@@ -1,0 +1,206 @@
+// The GTK window's close button and the GTK notice, end to end under Xvfb:
+// the built program in assembled bundles with the real JDK 17. Xvfb has no
+// window manager, so the close button's request is sent as the window
+// manager sends it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+
+#include "FrontEndSupport.h"
+
+namespace fs = std::filesystem;
+using platform::Array;
+using platform::Dictionary;
+using platform::Value;
+
+namespace {
+
+#ifdef MI_CLOSE_WINDOW
+constexpr const char* kCloseWindow = MI_CLOSE_WINDOW;
+#else
+constexpr const char* kCloseWindow = "";
+#endif
+
+class GtkWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!*kCloseWindow) GTEST_SKIP() << "built without the X11 client library";
+    if (e2e::runCommand({"sh", "-c", "command -v xvfb-run && command -v xdotool && command -v import"}) != 0)
+      GTEST_SKIP() << "xvfb-run, xdotool or import missing";
+    char pattern[] = "/tmp/GtkWindowTest.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    fs::create_directories(tmp());
+    fs::create_directories(root_ / "home");
+  }
+  void TearDown() override {
+    if (!root_.empty() && !HasFailure()) fs::remove_all(root_);
+  }
+  fs::path tmp() const { return root_ / "tmp"; }
+
+  e2e::RunOptions options() const {
+    e2e::RunOptions o;
+    o.environment = {{"TMPDIR", tmp().string()},
+                     {"HOME", (root_ / "home").string()},
+                     {"XDG_CONFIG_HOME", (root_ / "home/.config").string()},
+                     {"LANGUAGE", std::string("en")},
+                     {"LC_ALL", std::nullopt},
+                     {"JAVA_HOME", std::nullopt}};
+    o.timeout = std::chrono::seconds(120);
+    return o;
+  }
+  // Runs script under its own Xvfb, once the server answers; the script
+  // gets the program as $0 and these shell functions: "window NAME" waits
+  // for a visible window of that name and prints its id, "close ID" presses
+  // its close button.
+  e2e::Run underXvfb(const fs::path& app, const std::string& script, e2e::RunOptions o) {
+    std::string functions =
+        "for i in $(seq 100); do xwininfo -root > /dev/null 2>&1 && break; sleep 0.1; done\n"
+        "window() { for i in $(seq 300); do w=$(xdotool search --onlyvisible --name \"$1\" 2>/dev/null | "
+        "head -1);"
+        " [ -n \"$w\" ] && { echo \"$w\"; return 0; }; sleep 0.1; done; return 1; }\n"
+        "close() { '" +
+        std::string(kCloseWindow) + "' \"$1\"; }\n";
+    o.arguments = {
+        "-a", "-s", "-screen 0 800x600x24", "sh", "-c", functions + script, e2e::executableOf(app)};
+    return e2e::runProgram("/usr/bin/xvfb-run", root_ / "run", o);
+  }
+  static void setWindowTitle(const fs::path& app, const std::string& title) {
+    std::ofstream(app / "Contents/Resources/en.lproj/Localizable.strings")
+        << "\"WizardCaption\" = \"" << title << "\";\n";
+  }
+
+  fs::path root_;
+};
+
+// The archive is a named pipe held at 30 % until the close request is sent,
+// so the request surely comes while the extraction runs.
+TEST_F(GtkWindowTest, CloseButtonCancelsDuringExtraction) {
+  Dictionary info = {
+      {"JavaVM", Value(Dictionary{{"SearchSequence", Value(Array{Value("R" + e2e::jdk17Home())})}})},
+      {"qvr.jreUncompressedSize", Value::integer(e2e::gzipUncompressedSize(e2e::jdkArchive()))}};
+  fs::path app = e2e::makeBundle(root_, info);
+  setWindowTitle(app, "Close Button Test");
+  fs::path fifo = app / "Contents/Resources/app/jre.tar.gz";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  fs::path closed = root_ / "closed";
+  std::atomic<bool> gone{false};
+  std::thread feeder([&] {
+    std::string bytes = e2e::slurp(e2e::jdkArchive());
+    int fd = -1;
+    for (int i = 0; i < 1200 && fd < 0 && !gone; ++i) {
+      fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (fd < 0) return;
+    ::fcntl(fd, F_SETFL, 0);
+    auto feed = [fd](const char* p, size_t n) {
+      while (n > 0) {
+        ssize_t w = ::write(fd, p, n);
+        if (w <= 0) return;
+        p += w;
+        n -= static_cast<size_t>(w);
+      }
+    };
+    size_t part = bytes.size() * 3 / 10;
+    feed(bytes.data(), part);
+    while (!gone && !fs::exists(closed)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // The rest comes slowly: the program may see the request a moment late.
+    for (size_t at = part; at < bytes.size() && !gone; at += 65536) {
+      feed(bytes.data() + at, std::min<size_t>(65536, bytes.size() - at));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::close(fd);
+  });
+  struct sigaction ignore = {}, previous;
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &previous);
+  e2e::Run run = underXvfb(app,
+                           "\"$0\" & pid=$!\n"
+                           "w=$(window 'Close Button Test') && sleep 0.5 && close \"$w\"\n"
+                           "touch '" +
+                               closed.string() +
+                               "'\n"
+                               "wait $pid\n",
+                           options());
+  gone = true;
+  feeder.join();
+  sigaction(SIGPIPE, &previous, nullptr);
+  EXPECT_TRUE(fs::exists(closed));
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("Cancelled"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("jre destination"), std::string::npos) << "the extraction ran to its end";
+  EXPECT_EQ(run.out, "");
+  EXPECT_TRUE(fs::is_empty(tmp())) << "the run's temporary directory is left behind";
+}
+
+// Once the child runs there is nothing to cancel: the window stays until
+// the run ends, and the child's status is the program's.
+TEST_F(GtkWindowTest, CloseButtonIsIgnoredOnceTheChildRuns) {
+  Dictionary info = {
+      {"JavaVM",
+       Value(Dictionary{{"SearchSequence", Value(Array{Value("R" + e2e::jdk17Home())})},
+                        {"ArgumentArray", Value(Array{Value("--sleep=2500"), Value("--exit=6")})}})}};
+  fs::path app = e2e::makeBundle(root_, info);
+  setWindowTitle(app, "Late Close Test");
+  fs::path out = root_ / "run/stdout", visible = root_ / "visible";
+  e2e::Run run = underXvfb(app,
+                           "\"$0\" & pid=$!\n"
+                           "w=$(window 'Late Close Test')\n"
+                           "for i in $(seq 300); do grep -q sleeping '" +
+                               out.string() +
+                               "' && break; sleep 0.1; done\n"
+                               "close \"$w\"; sleep 0.5\n"
+                               "xdotool search --onlyvisible --name 'Late Close Test' > '" +
+                               visible.string() +
+                               "'\n"
+                               "wait $pid\n",
+                           options());
+  EXPECT_EQ(run.status, 6) << run.err;
+  EXPECT_NE(run.out.find("sleeping"), std::string::npos);
+  EXPECT_FALSE(e2e::slurp(visible).empty()) << "the window went with the close request";
+  EXPECT_EQ(run.err.find("Cancelled"), std::string::npos) << run.err;
+}
+
+// No zenity or kdialog on PATH: a copy of the program shows the notice with
+// GTK, outlives the program (which does not wait for it) and goes when the
+// user presses OK.
+TEST_F(GtkWindowTest, NoticeWithoutANoticeToolIsShownWithGtk) {
+  Dictionary info = {{"JavaVM", Value(Dictionary{{"SearchSequence", Value(Array{})}})},
+                     {"qvr.minVersion", Value("99")}};
+  fs::path app = e2e::makeBundle(root_, info, "NoticeDemo");
+  fs::path status = root_ / "status", shot = root_ / "notice.png", title = root_ / "title",
+           gone = root_ / "gone";
+  e2e::RunOptions o = options();
+  e2e::Run run =
+      underXvfb(app,
+                "env PATH=/nonexistent \"$0\"; echo $? > '" + status.string() +
+                    "'\n"
+                    "w=$(window NoticeDemo) || { xwininfo -root -tree > '" +
+                    title.string() +
+                    "'; exit 0; }\n"
+                    "xprop -id \"$w\" WM_NAME > '" +
+                    title.string() +
+                    "'\n"
+                    "sleep 0.5; import -window root 'png:" +
+                    shot.string() +
+                    "'\n"
+                    "xdotool windowfocus --sync \"$w\" key --window \"$w\" Return\n"
+                    "for i in $(seq 100); do xdotool search --onlyvisible --name NoticeDemo > /dev/null || "
+                    "{ touch '" +
+                    gone.string() + "'; break; }; sleep 0.1; done\n",
+                o);
+  const std::string text = "NoticeDemo needs Java 99 or later, and no suitable Java runtime was found";
+  EXPECT_EQ(e2e::slurp(status), "1\n") << run.err;
+  EXPECT_NE(run.err.find("NoticeDemo: " + text), std::string::npos) << run.err;
+  EXPECT_NE(e2e::slurp(title).find("\"NoticeDemo\""), std::string::npos) << "no notice window appeared\n"
+                                                                         << run.err;
+  ASSERT_TRUE(fs::exists(shot));
+  EXPECT_GT(fs::file_size(shot), 2000u);
+  // Kept where the picture can be looked at after the test.
+  fs::copy_file(shot, e2e::cacheDirectory() / "gtk-notice.png", fs::copy_options::overwrite_existing);
+  EXPECT_TRUE(fs::exists(gone)) << "OK did not close the notice";
+}
+
+}  // namespace
