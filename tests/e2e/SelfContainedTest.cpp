@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iostream>
 #include <set>
 
 #include "FrontEndSupport.h"
@@ -140,6 +141,21 @@ class SelfContainedTest : public ::testing::Test {
     return "";
   }
 
+  // The runtime for the runs that start Java: one whose VM does not need the
+  // C++ runtime, so that it can be hidden too, else JDK 17 (and the C++
+  // runtime stays). Says which in the test's output.
+  std::pair<std::string, bool> chooseRuntime() {
+    std::string jdk = jdkWithoutCxxRuntime();
+    bool cxxFree = !jdk.empty();
+    if (!cxxFree) jdk = e2e::jdk17Home();
+    std::cout << "runtime " << jdk
+              << (cxxFree ? "; the C++ runtime is hidden as well\n"
+                          : "; its VM needs the C++ runtime, which stays\n");
+    RecordProperty("runtime", jdk);
+    RecordProperty("cxx_runtime_hidden", cxxFree ? "yes" : "no: every installed VM needs it");
+    return {jdk, cxxFree};
+  }
+
   // A runtime archive (Contents/Home/...) of home: its java.base runtime made
   // by its jlink, or the JDK 17 archive the other tests use.
   fs::path runtimeArchive(const std::string& home) {
@@ -206,11 +222,7 @@ TEST_F(SelfContainedTest, ExportsItsOwnFunctionsAndNoneOfTheLibrariesItCarries) 
 // and Java started as the child, all without the hidden libraries.
 TEST_F(SelfContainedTest, FrontEndInstallsTheBundledRuntimeWithoutTheMissingLibraries) {
   requireMountNamespace();
-  std::string jdk = jdkWithoutCxxRuntime();
-  bool cxxFree = !jdk.empty();
-  if (!cxxFree) jdk = e2e::jdk17Home();
-  RecordProperty("runtime", jdk);
-  RecordProperty("cxx_runtime_hidden", cxxFree ? "yes" : "no: every installed VM needs it");
+  auto [jdk, cxxFree] = chooseRuntime();
   fs::path archive = runtimeArchive(jdk);
   fs::path app = e2e::makeBundle(root_, {{"JavaVM", Value(Dictionary{{"SearchSequence", Value(Array{})}})}});
   fs::copy_file(archive, app / "Contents/Resources/app/jre.tar.gz");
@@ -251,11 +263,7 @@ TEST_F(SelfContainedTest, DownloadWithoutTheTransferLibraryFailsCleanly) {
 // (c) Java started inside the program from the installed runtime.
 TEST_F(SelfContainedTest, InvokeOtherStartsTheInstalledRuntimeWithoutTheMissingLibraries) {
   requireMountNamespace();
-  std::string jdk = jdkWithoutCxxRuntime();
-  bool cxxFree = !jdk.empty();
-  if (!cxxFree) jdk = e2e::jdk17Home();
-  RecordProperty("runtime", jdk);
-  RecordProperty("cxx_runtime_hidden", cxxFree ? "yes" : "no: every installed VM needs it");
+  auto [jdk, cxxFree] = chooseRuntime();
   fs::path arguments = root_ / "arguments";
   std::ofstream(arguments) << jdk << "\n-cp\n" << e2e::echoJar().string() << "\nEcho\ninside";
   e2e::Run run =

@@ -43,7 +43,10 @@ accepted() {
   refused --runtime-url 'is not an http:// or https:// URL' --runtime-url "https://"
   refused --runtime-url 'never used' --runtime-url https://example.com/jre.tar.gz --runtime-archive setup.jar
   refused --uncompressed-size 'positive number' --uncompressed-size 0
+  refused --runtime-sha256 'only used with --runtime-url' --runtime-sha256 "$(printf '%064d' 0)"
+  refused --runtime-sha256 'not 64 hexadecimal digits' --runtime-url https://example.com/j.tar.gz --runtime-sha256 abc
   accepted --runtime-url https://example.com/jre.tar.gz --uncompressed-size 123456
+  [[ $output == *"warning: --runtime-url: without --runtime-sha256"* ]]
 }
 
 @test "jars, class-path and module-path entries must exist" {
@@ -131,6 +134,7 @@ accepted() {
     --no-initial-progress --arg '--log=<&>' --vm-option -Xmx512m --vm-option -Dx=y \
     --version-vm-option '17-99=--add-opens=java.base/java.lang=ALL-UNNAMED' --version-vm-option '*1.8*=-Xss2m' \
     --version-vm-option '17-99=-Xss4m' --runtime-url https://example.com/jre.tar.gz --uncompressed-size 5000 \
+    --runtime-sha256 "$(printf 'aB%062d' 7)" \
     --identifier com.example.setup --min-version 11
   plist_read out/Setup.app
   [ "$(plist_value CFBundleName)" = '"A <&> \"B\""' ]
@@ -153,6 +157,7 @@ accepted() {
     '["17-99", ["--add-opens=java.base/java.lang=ALL-UNNAMED", "-Xss4m"], "*1.8*", ["-Xss2m"]]' ]
   [ "$(plist_value qvr.jreLocation)" = '"https://example.com/jre.tar.gz"' ]
   [ "$(plist_value qvr.jreUncompressedSize)" = 5000 ]
+  [ "$(plist_value qvr.jreSha256)" = "\"$(printf 'aB%062d' 7)\"" ]
   [ "$(plist_value CFBundleIdentifier)" = '"com.example.setup"' ]
   [ "$(plist_value JavaVM/ClassPath)" = '"$APP_PACKAGE/Contents/Resources/app/setup.jar"' ]
   # By default the Java program starts in the directory the user is in.
@@ -211,4 +216,11 @@ accepted() {
   run -0 "$tool" --name Setup --main-class A --jar setup.jar --output out/Setup.app
   cmp "$BATS_TEST_TMPDIR/usr/bin/mac_installer" out/Setup.app/Contents/MacOS/Setup
   [ -f out/Setup.app/Contents/Resources/MainMenu.ui ]
+  # The manual pages and the documentation come along.
+  for file in share/man/man1/mac_installer.1.gz share/man/man1/mac_installer-make-bundle.1.gz \
+    share/doc/mac-installer/README.md share/doc/mac-installer/copyright share/doc/mac-installer/changelog.Debian.gz; do
+    [ -f "$BATS_TEST_TMPDIR/usr/$file" ] || { echo "$file not installed" >&2; return 1; }
+  done
+  MANPATH="$BATS_TEST_TMPDIR/usr/share/man" run -0 man -w mac_installer-make-bundle
+  [ "$output" = "$BATS_TEST_TMPDIR/usr/share/man/man1/mac_installer-make-bundle.1.gz" ]
 }
