@@ -65,6 +65,9 @@ TEST_F(ArgumentFileTest, SplitsAtLineFeedsOnlyAndKeepsEverythingElse) {
       {"no quoting or comments",
        "/rt\n\"quoted\"\n# not a comment\n\\\n@file",
        {"\"quoted\"", "# not a comment", "\\", "@file"}},
+      {"byte-order mark at the start only",
+       "\xEF\xBB\xBF/rt\n\xEF\xBB\xBFMain",
+       {"\xEF\xBB\xBFMain"}},
       {"multi-byte text",
        "/rt\ncaf\xc3\xa9\n\xe2\x82\xac \xf0\x9f\x98\x80",
        {"caf\xc3\xa9", "\xe2\x82\xac \xf0\x9f\x98\x80"}},
@@ -79,7 +82,9 @@ TEST_F(ArgumentFileTest, SplitsAtLineFeedsOnlyAndKeepsEverythingElse) {
     EXPECT_EQ(argc, static_cast<std::int32_t>(expected.size())) << row.name;
     ASSERT_NE(argv, nullptr) << row.name;
     EXPECT_EQ(argv[argc], nullptr) << row.name;
-    EXPECT_EQ(launcher.javaBundlePath, row.content.substr(0, row.content.find('\n'))) << row.name;
+    std::string runtime = row.content.substr(0, row.content.find('\n'));
+    if (runtime.starts_with("\xEF\xBB\xBF")) runtime.erase(0, 3);
+    EXPECT_EQ(launcher.javaBundlePath, runtime) << row.name;
   }
 }
 

@@ -2,6 +2,7 @@
 // directives, includes and their cycles, and the names of files.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "ConfigurationSupport.h"
 #include "mac_installer/Launcher.h"
@@ -110,15 +111,45 @@ TEST_F(OptionsFileTest, IncludesReachHomeAndBundleFiles) {
   EXPECT_THAT(options_, ElementsAre("-Dhome", "-Dbundle", "-Dend"));
 }
 
-TEST_F(OptionsFileTest, FileNameHasAppPackageAndEveryTildeReplaced) {
-  writeFile(dir_ / ("home/a" + (dir_ / "home") + "b.vmoptions"), "-Dmiddle\n");
-  read(dir_ / "home/a~b.vmoptions");
-  EXPECT_THAT(options_, ElementsAre("-Dmiddle"));
+TEST_F(OptionsFileTest, OnlyALeadingTildeIsTheHomeDirectory) {
+  writeFile(dir_ / "home/h.vmoptions", "-Dhome\n");
+  read("~/h.vmoptions");
+  EXPECT_THAT(options_, ElementsAre("-Dhome"));
+
+  // A "~" elsewhere, or before a user name, is part of the name.
+  options_.clear();
+  writeFile(dir_ / "a~b.vmoptions", "-Dmiddle\n");
+  writeFile(dir_ / "~user/u.vmoptions", "-Duser\n");
+  config_test::runInChild([&] {
+    ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
+    read("a~b.vmoptions");
+    read("~user/u.vmoptions");
+    EXPECT_THAT(options_, ElementsAre("-Dmiddle", "-Duser"));
+  });
 
   options_.clear();
   writeFile(dir_ / "x/y/Setup.app/in.vmoptions", "-Din\n");
   read("$APP_PACKAGE/in.vmoptions");
   EXPECT_THAT(options_, ElementsAre("-Din"));
+}
+
+TEST_F(OptionsFileTest, TildeInsideTheBundlePathIsKept) {
+  const std::string bundle = dir_ / "dist~1/Setup.app";
+  std::filesystem::create_directories(bundle);
+  platform::Bundle::setMainBundlePathForTesting(bundle);
+  writeFile(dir_ / "dist~1/Setup.app/Contents/in.vmoptions", "-Dinside=$APP_PACKAGE\n");
+  writeFile(dir_ / "dist~1/main.vmoptions", "-include-options $APP_PACKAGE/Contents/in.vmoptions\n");
+  launcher_.readOptionsFile("$APP_PACKAGE/../main.vmoptions", options_, std::nullopt, bundle);
+  EXPECT_THAT(options_, ElementsAre("-Dinside=" + bundle));
+}
+
+TEST_F(OptionsFileTest, ByteOrderMarkIsSkipped) {
+  writeFile(dir_ / "bom.vmoptions", "\xEF\xBB\xBF# settings\n-Xmx1g\n");
+  writeFile(dir_ / "bom-option.vmoptions", "\xEF\xBB\xBF-Dfirst\n\xEF\xBB\xBF-Dsecond\n");
+  read(dir_ / "bom.vmoptions");
+  read(dir_ / "bom-option.vmoptions");
+  // Only the mark that starts the file is skipped.
+  EXPECT_THAT(options_, ElementsAre("-Xmx1g", "-Dfirst", "\xEF\xBB\xBF-Dsecond"));
 }
 
 TEST_F(OptionsFileTest, UnreadableFilesContributeNothing) {
@@ -131,20 +162,61 @@ TEST_F(OptionsFileTest, UnreadableFilesContributeNothing) {
   EXPECT_TRUE(options_.empty());
 }
 
-TEST_F(OptionsFileTest, IncludeCyclesEndAndKeepWhatWasGathered) {
-  writeFile(dir_ / "self.vmoptions", "-Dself\n-include-options self.vmoptions\n-Dtail\n");
-  read(dir_ / "self.vmoptions");
-  // Each nesting level contributes its options before and after the include.
-  ASSERT_EQ(options_.size(), 64u);
-  EXPECT_EQ(std::count(options_.begin(), options_.end(), "-Dself"), 32);
-  EXPECT_EQ(options_.front(), "-Dself");
-  EXPECT_EQ(options_.back(), "-Dtail");
+// Include limits -------------------------------------------------------------------
 
+namespace {
+
+// Numbered options files: fN.vmoptions, its option -DN and an include of it.
+std::string name(int i) { return std::string("f").append(std::to_string(i)).append(".vmoptions"); }
+std::string option(int i) { return std::string("-D").append(std::to_string(i)).append("\n"); }
+std::string include(int i) { return std::string("-include-options ").append(name(i)).append("\n"); }
+
+}  // namespace
+
+TEST_F(OptionsFileTest, FileOnTheIncludeChainIsNotIncludedAgain) {
+  writeFile(dir_ / "self.vmoptions",
+            "-Dself\n-include-options self.vmoptions\n-include-options ./self.vmoptions\n-Dtail\n");
+  read(dir_ / "self.vmoptions");
+  EXPECT_THAT(options_, ElementsAre("-Dself", "-Dtail"));
+
+  // Through another file, and through a link to the first.
   options_.clear();
-  writeFile(dir_ / "one.vmoptions", "-Done\n-classpath/a one.jar\n-include-options two.vmoptions\n");
-  writeFile(dir_ / "two.vmoptions", "-Dtwo\n-include-options \"" + (dir_ / "one.vmoptions") + "\"\n");
-  std::optional<std::string> classPath = read(dir_ / "one.vmoptions");
-  EXPECT_EQ(options_.size(), 32u);
-  ASSERT_TRUE(classPath);
-  EXPECT_EQ(std::count(classPath->begin(), classPath->end(), ':'), 15);
+  std::filesystem::create_symlink(dir_ / "one.vmoptions", dir_ / "link.vmoptions");
+  writeFile(dir_ / "one.vmoptions", "-Done\n-classpath/a one.jar\n-include-options two.vmoptions\n-Dend\n");
+  writeFile(dir_ / "two.vmoptions",
+            "-Dtwo\n-include-options \"" + (dir_ / "one.vmoptions") + "\"\n-include-options link.vmoptions\n");
+  EXPECT_EQ(read(dir_ / "one.vmoptions"), "one.jar");
+  EXPECT_THAT(options_, ElementsAre("-Done", "-Dtwo", "-Dend"));
+}
+
+TEST_F(OptionsFileTest, FileIncludedTwiceSideBySideIsReadTwice) {
+  writeFile(dir_ / "main.vmoptions", "-Dmain\n-include-options part.vmoptions\n-include-options part.vmoptions\n");
+  writeFile(dir_ / "part.vmoptions", "-Dpart\n-classpath/a part.jar\n");
+  EXPECT_EQ(read(dir_ / "main.vmoptions"), "part.jar:part.jar");
+  EXPECT_THAT(options_, ElementsAre("-Dmain", "-Dpart", "-Dpart"));
+}
+
+TEST_F(OptionsFileTest, IncludesNestDeepestThirtyTwoFiles) {
+  for (int i = 0; i < 40; ++i) writeFile(dir_ / name(i), option(i) + include(i + 1));
+  read(dir_ / "f0.vmoptions");
+  ASSERT_EQ(options_.size(), 32u);
+  EXPECT_EQ(options_.back(), "-D31");
+}
+
+TEST_F(OptionsFileTest, OneLaunchFollowsAtMostAThousandIncludes) {
+  // Each file includes the next one twice: 2^12 - 1 includes without a limit.
+  for (int i = 0; i < 12; ++i) writeFile(dir_ / name(i), option(i) + include(i + 1) + include(i + 1));
+  writeFile(dir_ / name(12), option(12));
+  read(dir_ / "f0.vmoptions");
+  // The top-level file, then one option for every include followed, depth first.
+  ASSERT_EQ(options_.size(), 1001u);
+  EXPECT_THAT(std::vector<std::string>(options_.begin(), options_.begin() + 14),
+              ElementsAre("-D0", "-D1", "-D2", "-D3", "-D4", "-D5", "-D6", "-D7", "-D8", "-D9", "-D10", "-D11",
+                          "-D12", "-D12"));
+
+  // The limit holds for the whole launch, not for each top-level file.
+  options_.clear();
+  writeFile(dir_ / "later.vmoptions", "-Dlater\n-include-options f12.vmoptions\n");
+  read(dir_ / "later.vmoptions");
+  EXPECT_THAT(options_, ElementsAre("-Dlater"));
 }

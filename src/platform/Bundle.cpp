@@ -73,7 +73,6 @@ std::shared_ptr<Bundle> Bundle::open(const std::string& path) {
   std::shared_ptr<Bundle> b(new Bundle());
   b->path_ = trimTrailingSlashes(path);
   std::string plist = joinPath(b->path_, "Contents/Info.plist");
-  std::string release = joinPath(b->path_, "release");
   if (fm.fileExists(plist)) {
     // A damaged dictionary leaves the bundle without settings; say so, since
     // every setting then silently takes its default.
@@ -83,21 +82,28 @@ std::shared_ptr<Bundle> Bundle::open(const std::string& path) {
       platform::log("%s [Line %d] could not read the information dictionary %s", __PRETTY_FUNCTION__, __LINE__, plist);
       b->infoProblem_ = "Contents/Info.plist could not be read";
     }
-  } else if (fm.fileExists(release)) {
-    b->runtimeHome_ = true;
-    Dictionary info;
-    info["CFBundleExecutable"] = Value("java");
-    std::optional<std::string> text = fm.contentsOfRegularFile(release);
-    if (std::optional<std::string> version = text ? releaseJavaVersion(*text) : std::nullopt) {
-      Dictionary javaVM;
-      javaVM["JVMVersion"] = Value(*version);
-      info["JavaVM"] = Value(std::move(javaVM));
-    } else {
-      b->infoProblem_ = text ? "release file without JAVA_VERSION" : "release file could not be read";
-    }
-    b->info_ = Value(std::move(info));
   } else {
-    b->infoProblem_ = "no Contents/Info.plist and no release file";
+    // A JDK home, or a runtime bundle around one without a dictionary of its
+    // own (a JDK packed under Contents/Home): the home's release file tells
+    // the version.
+    for (std::string home : {b->path_, joinPath(b->path_, "Contents/Home")}) {
+      std::string release = joinPath(home, "release");
+      if (!fm.fileExists(release)) continue;
+      Dictionary info;
+      info["CFBundleExecutable"] = Value("java");
+      std::optional<std::string> text = fm.contentsOfRegularFile(release);
+      if (std::optional<std::string> version = text ? releaseJavaVersion(*text) : std::nullopt) {
+        Dictionary javaVM;
+        javaVM["JVMVersion"] = Value(*version);
+        info["JavaVM"] = Value(std::move(javaVM));
+      } else {
+        b->infoProblem_ = text ? "release file without JAVA_VERSION" : "release file could not be read";
+      }
+      b->info_ = Value(std::move(info));
+      b->releaseHome_ = std::move(home);
+      break;
+    }
+    if (b->releaseHome_.empty()) b->infoProblem_ = "no Contents/Info.plist and no release file";
   }
   return b;
 }
@@ -171,7 +177,7 @@ std::string Bundle::localizedString(const std::string& key, const std::string& v
 }
 
 std::optional<std::string> Bundle::executablePath() const {
-  if (runtimeHome_) return joinPath(path_, "bin/java");
+  if (!releaseHome_.empty()) return joinPath(releaseHome_, "bin/java");
   auto name = info_.getString("CFBundleExecutable");
   if (!name || name->empty()) return std::nullopt;
   return joinPath(joinPath(path_, "Contents/MacOS"), *name);

@@ -2,7 +2,8 @@
 // resources (Contents/Resources) and localized strings tables (<lang>.lproj).
 // A Linux JDK home (a "release" file and no Contents/Info.plist) opens as a
 // runtime bundle whose JavaVM/JVMVersion is its JAVA_VERSION and whose
-// executable is bin/java. Bundles are immutable once opened; safe to read
+// executable is bin/java; so does a runtime bundle without Contents/Info.plist
+// whose Contents/Home is such a JDK home. Bundles are immutable once opened; safe to read
 // from any thread.
 #pragma once
 
@@ -54,7 +55,7 @@ class Bundle {
                                                  const std::string& table = "Localizable") const;
 
   // Path of the bundle's executable (CFBundleExecutable under
-  // Contents/MacOS/, or bin/java of a JDK home); absent when not named.
+  // Contents/MacOS/, or bin/java of the JDK home); absent when not named.
   std::optional<std::string> executablePath() const;
   // The executable's processor types (Mach-O CPU type numbers). Absent when
   // the executable is missing or unreadable; empty when it is neither a
@@ -62,7 +63,7 @@ class Bundle {
   std::optional<std::vector<std::int32_t>> executableArchitectures() const;
 
   // True when the bundle is a plain Linux JDK home opened through "release".
-  bool isRuntimeHome() const { return runtimeHome_; }
+  bool isRuntimeHome() const { return !releaseHome_.empty() && releaseHome_ == path_; }
   // Why the dictionary is empty or lacks a runtime version, in words ("no
   // Contents/Info.plist and no release file", "release file without
   // JAVA_VERSION", ...); absent when a dictionary or version was read.
@@ -72,7 +73,9 @@ class Bundle {
   Bundle() = default;
   std::string path_;
   Value info_{Dictionary{}};
-  bool runtimeHome_ = false;
+  // The JDK home whose release file gave the dictionary: the bundle itself
+  // or its Contents/Home; empty for a bundle with its own dictionary.
+  std::string releaseHome_;
   std::optional<std::string> infoProblem_;
 };
 

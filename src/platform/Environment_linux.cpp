@@ -22,6 +22,12 @@ void setEnvironmentIfAbsent(const std::string& name, const std::string& value) {
   ::setenv(name.c_str(), value.c_str(), 0);
 }
 
+void setEnvironment(const std::string& name, const std::string& value) {
+  ::setenv(name.c_str(), value.c_str(), 1);
+}
+
+void unsetEnvironment(const std::string& name) { ::unsetenv(name.c_str()); }
+
 std::vector<std::pair<std::string, std::string>> environmentEntries() {
   std::vector<std::pair<std::string, std::string>> out;
   for (char** e = environ; e && *e; ++e) {
@@ -59,5 +65,7 @@ std::vector<std::string> processArguments() {
   }
   return out;
 }
+
+long processIdentifier() { return static_cast<long>(::getpid()); }
 
 }  // namespace platform

@@ -55,13 +55,6 @@ std::optional<FileIdentity> FileManager::identityOf(const std::string& path) con
   return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
-std::optional<std::string> FileManager::resolvingSymbolicLinks(const std::string& path) const {
-  std::error_code ec;
-  fs::path resolved = fs::canonical(path, ec);
-  if (ec) return std::nullopt;
-  return resolved.string();
-}
-
 std::optional<std::vector<std::string>> FileManager::contentsOfDirectory(const std::string& path) const {
   DIR* d = ::opendir(path.c_str());
   if (!d) return std::nullopt;
@@ -180,6 +173,27 @@ std::optional<std::string> FileManager::contentsOfRegularFile(const std::string&
 }
 
 bool FileManager::removeFile(const std::string& path) const { return ::unlink(path.c_str()) == 0; }
+
+bool FileManager::createFile(const std::string& path, std::string_view contents, std::string* error) const {
+  auto failed = [&](const char* call) {
+    if (error) *error = std::string(call) + "(" + path + "): " + std::strerror(errno);
+    return false;
+  };
+  FileDescriptor file = FileDescriptor::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+  if (!file) return failed("open");
+  // A file cut short must not be taken for the whole: it is removed.
+  const char* call = !file.writeAll(contents) ? "write" : file.reset() != 0 ? "close" : nullptr;
+  if (!call) return true;
+  failed(call);
+  ::unlink(path.c_str());
+  return false;
+}
+
+std::string FileManager::resolvingSymlinks(const std::string& path) const {
+  std::error_code ec;
+  fs::path resolved = fs::weakly_canonical(fs::absolute(path, ec), ec);
+  return ec ? path : resolved.string();
+}
 
 std::string joinPath(const std::string& base, const std::string& component) {
   if (base.empty()) return component;

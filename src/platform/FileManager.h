@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -37,9 +38,6 @@ class FileManager {
   bool isExecutableFile(const std::string& path) const;
   // The identity of what path names (links are followed); absent when nothing is there.
   std::optional<FileIdentity> identityOf(const std::string& path) const;
-  // The absolute path with every symbolic link, "." and ".." resolved; absent
-  // when path does not exist.
-  std::optional<std::string> resolvingSymbolicLinks(const std::string& path) const;
 
   // Entry names of a directory in the file system's own order, without "."
   // and ".."; absent when the directory cannot be read.
@@ -68,6 +66,13 @@ class FileManager {
                                                    std::size_t limit = kMaxSettingsFileSize) const;
   // Removes one file or link, never a directory; false when nothing was removed.
   bool removeFile(const std::string& path) const;
+  // Creates a new file (never replacing one) readable by the user alone and
+  // writes contents into it; error, when given, receives "call(path): reason".
+  bool createFile(const std::string& path, std::string_view contents, std::string* error = nullptr) const;
+  // The absolute path with "." and ".." and the symbolic links of its existing
+  // part resolved, so that two names of one file compare equal; the path
+  // itself when that fails.
+  std::string resolvingSymlinks(const std::string& path) const;
 };
 
 // Joins path components with single "/" separators.

@@ -3,6 +3,7 @@
 // the roots as parameters so tests never touch system paths.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -31,6 +32,10 @@ inline constexpr std::int32_t kRequiredCpuType = kCpuTypeArm64;
 #else
 inline constexpr std::int32_t kRequiredCpuType = kCpuTypeX86_64;
 #endif
+
+// The longest argument a new program can be given, in bytes without the
+// final NUL: 32 pages of 4 KiB (the desktop platform has no such limit).
+inline constexpr std::size_t kMaxArgumentLength = 128 * 1024 - 1;
 
 // Whether the dock options ("-Xdock:icon=...", "-Xdock:name=...") are passed
 // to Java: the Linux VM rejects them and would not start.

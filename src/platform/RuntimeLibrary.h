@@ -17,4 +17,9 @@ namespace platform {
 // launcher library that was loaded.
 void prepareForRuntimeLibrary(const std::string& libraryPath);
 
+// Whether the runtime's launcher library may still restart the executable:
+// it only does so to change LD_LIBRARY_PATH, and never when that is unset or
+// empty.
+bool runtimeLibraryMayRestart();
+
 }  // namespace platform

@@ -67,4 +67,9 @@ void prepareForRuntimeLibrary(const std::string& libraryPath) {
   ::setenv("LD_LIBRARY_PATH", prepared.c_str(), 1);
 }
 
+bool runtimeLibraryMayRestart() {
+  const char* searchPath = std::getenv("LD_LIBRARY_PATH");
+  return searchPath && *searchPath;
+}
+
 }  // namespace platform

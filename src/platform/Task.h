@@ -10,6 +10,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -54,6 +55,13 @@ class Task {
   int processIdentifier() const;
   // The exit status, or the signal number for a child ended by a signal.
   int terminationStatus() const;
+
+  // The room a new program's arguments and environment share on this system
+  // (sysconf(_SC_ARG_MAX)), and what a child with this path and these
+  // arguments would take of it with this process's environment, counted as
+  // the system counts it (every string with its NUL, and its pointer).
+  static std::size_t commandLineSpace();
+  static std::size_t commandLineSize(const std::string& path, const std::vector<std::string>& arguments);
 
  private:
   struct Impl;

@@ -275,4 +275,17 @@ int Task::terminationStatus() const {
   return impl_->status;
 }
 
+std::size_t Task::commandLineSpace() {
+  long space = ::sysconf(_SC_ARG_MAX);
+  // POSIX guarantees at least 4096 bytes; glibc reports at least 128 KiB.
+  return space > 0 ? static_cast<std::size_t>(space) : 4096;
+}
+
+std::size_t Task::commandLineSize(const std::string& path, const std::vector<std::string>& arguments) {
+  std::size_t size = path.size() + 1 + sizeof(char*);
+  for (const std::string& argument : arguments) size += argument.size() + 1 + sizeof(char*);
+  for (char** entry = environ; entry && *entry; ++entry) size += std::strlen(*entry) + 1 + sizeof(char*);
+  return size + sizeof(char*) * 2;  // the two terminating null pointers
+}
+
 }  // namespace platform

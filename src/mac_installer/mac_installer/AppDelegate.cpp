@@ -191,6 +191,7 @@ int AppDelegate::runWorker(platform::FileManager& fileManager) {
   std::shared_ptr<Launcher> launcher = Launcher::launcher();
 
   std::string runtimeBundle = provideRuntime(*launcher, fileManager, archive);
+  if (tempDir) launcher->checkInstalledRuntime(runtimeBundle);
 
   post([](AppDelegate& d) {
     d.progressBar->setIndeterminate(true);
@@ -214,8 +215,9 @@ int AppDelegate::runWorker(platform::FileManager& fileManager) {
   child.insert(child.end(), arguments.begin(), arguments.end());
   _DLog("%s [Line %d] args: %@", __PRETTY_FUNCTION__, __LINE__, child);
 
-  std::string home = getJreLocation(runtimeBundle, fileManager);
-  return runChild(platform::joinPath(home, kJavaExecutable), child, fileManager);
+  std::string java = platform::joinPath(getJreLocation(runtimeBundle, fileManager), kJavaExecutable);
+  child = fitCommandLine(java, std::move(child), launcher->javaMajorVersion, fileManager);
+  return runChild(java, child, fileManager);
 }
 
 std::string AppDelegate::provideRuntime(Launcher& launcher, platform::FileManager& fileManager,

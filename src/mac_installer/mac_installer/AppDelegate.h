@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -112,6 +113,16 @@ class AppDelegate : public platform::ApplicationDelegate, public platform::URLDo
   // for absent, unreadable, zero or negative values, clamped to 32 bits.
   static std::int32_t uncompressedSizeSetting(const platform::Value* value);
 
+  // The Java child's command line ------------------------------------------------
+  // The text of a Java argument file ("@file") that gives the launcher these
+  // arguments, exactly, in order.
+  static std::string javaArgumentFileText(const std::vector<std::string>& arguments);
+  // Why a command line cannot be passed to a new program (the limit and the
+  // length beyond it); absent when it can. commandLineSize is what the whole
+  // command line takes with the environment, space the system's room for it.
+  static std::optional<std::string> commandLineExcess(const std::vector<std::string>& arguments,
+                                                      std::size_t commandLineSize, std::size_t space);
+
   platform::Application& application;
   Installers installers;
 
@@ -157,6 +168,12 @@ class AppDelegate : public platform::ApplicationDelegate, public platform::URLDo
   std::optional<std::string> downloadRuntime(platform::FileManager& fileManager, std::string& archive);
   int runChild(const std::string& java, const std::vector<std::string>& arguments,
                platform::FileManager& fileManager);
+  // The arguments for the child java, or, when they do not fit the system's
+  // limits, one "@" argument naming an argument file written into the run's
+  // temporary directory (made when the run has none). Raises a failure when
+  // they do not fit and the runtime predates argument files.
+  std::vector<std::string> fitCommandLine(const std::string& java, std::vector<std::string> arguments,
+                                          std::int32_t javaMajorVersion, platform::FileManager& fileManager);
   void handleFailure(const platform::Exception& failure, platform::FileManager& fileManager);
   // Ends the process through the application (never returns), by the
   // signal that ended the run if there was one.

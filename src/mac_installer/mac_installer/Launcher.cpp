@@ -8,6 +8,7 @@
 
 #include "mac_installer/global.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/Environment.h"
 #include "platform/Exception.h"
 #include "platform/FileManager.h"
 #include "platform/Notice.h"
@@ -33,6 +34,15 @@ std::string runtimeHomeOf(const std::string& location, const platform::FileManag
   if (!fileManager.fileExists(home)) home = location;
   std::string jre = platform::joinPath(home, "jre");
   return fileManager.fileExists(jre) ? jre : home;
+}
+
+void Launcher::checkInstalledRuntime(const std::string& location) {
+  // As the application's own runtime: no constraints, betas allowed.
+  javaBundlePath = location;
+  javaBundle = platform::Bundle::open(location);
+  launchJavaVersion = checkJavaVersion(std::nullopt, std::nullopt, true, false, std::nullopt);
+  _DLog("%s [Line %d] installed runtime %@ version %@ major %d", __PRETTY_FUNCTION__, __LINE__, location,
+        javaVersion, javaMajorVersion);
 }
 
 // Invoke-other entry -----------------------------------------------------------
@@ -133,6 +143,36 @@ struct ListFunctions {
   }
 };
 
+// Loads the launcher library and resolves JLI_Launch into JLI_LaunchFxnPtr
+// (null when the library has none); raises "JavaLaunchError" when the
+// library cannot be loaded. The library is handed back for further look-ups.
+platform::DynamicLibrary loadLaunchFunction(const std::string& path) {
+  std::string reason;
+  platform::DynamicLibrary library = platform::DynamicLibrary::open(path, &reason);
+  if (!library) {
+    _DLog("%s [Line %d] dlopen failed %s", __PRETTY_FUNCTION__, __LINE__, reason);
+    throw platform::Exception(kJavaLaunchError, "Could not load JRE.");
+  }
+  library.resolve("JLI_Launch", JLI_LaunchFxnPtr, nullptr);
+  return library;
+}
+
+// A Linux runtime library restarts the executable with the Java arguments
+// alone (to change LD_LIBRARY_PATH before it loads the VM). The restarted
+// process finds this record first: this process's id (a restart keeps it, a
+// child does not), the version text and the library path.
+constexpr const char* kRestartRecordVariable = "QUORVANE_RUNTIME_LIBRARY";
+
+void recordForRestart(const std::string& libraryPath) {
+  if (!platform::runtimeLibraryMayRestart()) return;
+  std::string version = launchJavaVersion;
+  // The record's fields are separated by ":"; a version that holds one is
+  // left out (the restart then passes the default).
+  if (version.find(':') != std::string::npos) version.clear();
+  platform::setEnvironment(kRestartRecordVariable,
+                           std::to_string(platform::processIdentifier()) + ":" + version + ":" + libraryPath);
+}
+
 std::string jliLibraryPath(const std::string& runtimePath) {
   platform::FileManager fileManager;
   const std::string name(platform::kJliLibraryName);
@@ -193,15 +233,8 @@ std::int32_t Launcher::launch() {
 
   const std::string path = jliLibraryPath(*javaBundlePath);
   _DLog("%s [Line %d] load library %@.", __PRETTY_FUNCTION__, __LINE__, path);
-  std::string reason;
-  platform::DynamicLibrary library = platform::DynamicLibrary::open(path, &reason);
-  if (!library) {
-    _DLog("%s [Line %d] dlopen failed %s", __PRETTY_FUNCTION__, __LINE__, reason);
-    throw platform::Exception(kJavaLaunchError, "Could not load JRE.");
-  }
-
   // A missing function leaves its pointer null; each is checked where used.
-  library.resolve("JLI_Launch", JLI_LaunchFxnPtr, nullptr);
+  platform::DynamicLibrary library = loadLaunchFunction(path);
   ListFunctions list;
   library.resolve("JLI_List_new", list.listNew, nullptr);
   library.resolve("JLI_List_add", list.listAdd, nullptr);
@@ -224,10 +257,44 @@ std::int32_t Launcher::launch() {
 
   // Set process-wide so that a re-entry passes the same version.
   if (!launchJavaVersion) launchJavaVersion = kDefaultLaunchVersion;
+  recordForRestart(path);
   // The runtime may enter main again from another thread during this call; it
   // then reaches JLI_LaunchFxnPtr through launcher_main's re-entry shortcut.
   return JLI_LaunchFxnPtr(argc, argv, 0, nullptr, 0, nullptr, launchJavaVersion, launchJavaVersion, "java",
                           "java", false, false, false, 0);
+}
+
+std::optional<int> resumeRestartedLaunch(int count, char** arguments) {
+  std::optional<std::string> record = platform::getEnvironment(kRestartRecordVariable);
+  if (!record) return std::nullopt;
+  // Gone before anything else runs: neither Java nor its children see it.
+  platform::unsetEnvironment(kRestartRecordVariable);
+  std::size_t versionStart = record->find(':');
+  std::size_t pathStart = versionStart == std::string::npos ? versionStart : record->find(':', versionStart + 1);
+  // A record inherited from another process (this program started by a Java
+  // application, say) is not this process's restart.
+  if (pathStart == std::string::npos ||
+      record->substr(0, versionStart) != std::to_string(platform::processIdentifier()))
+    return std::nullopt;
+  const std::string version = record->substr(versionStart + 1, pathStart - versionStart - 1);
+  const std::string path = record->substr(pathStart + 1);
+  _DLog("%s [Line %d] restarted by the runtime library %@ %d", __PRETTY_FUNCTION__, __LINE__, path, count);
+  try {
+    platform::DynamicLibrary library = loadLaunchFunction(path);
+    if (!JLI_LaunchFxnPtr)
+      throw platform::Exception(kJavaLaunchError, "Could not get function pointer for JLI_Launch.");
+    // JLI_Launch runs the Java application out of the library.
+    library.keepLoaded();
+  } catch (const platform::Exception& e) {
+    platform::log("%s [Line %d] %@: %@", __PRETTY_FUNCTION__, __LINE__, e, e.callStackSymbols());
+    Launcher::displayError(kInternalError, e.description());
+    return 1;
+  }
+  // Kept until the process ends, as the runtime may read it at any time.
+  static const std::string kept = version;
+  launchJavaVersion = kept.empty() ? kDefaultLaunchVersion : kept.c_str();
+  return JLI_LaunchFxnPtr(count, arguments, 0, nullptr, 0, nullptr, launchJavaVersion, launchJavaVersion,
+                          "java", "java", 0, 0, 0, 0);
 }
 
 // Argument-file intake ----------------------------------------------------------------
@@ -246,6 +313,8 @@ bool isValidUtf8(std::string_view text) {
   return true;
 }
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 // Lines at every line feed and nowhere else: carriage returns and blanks stay
 // in their line, and a final line feed leaves a final empty line.
 std::vector<std::string> splitLines(const std::string& text) {
@@ -263,6 +332,8 @@ Launcher& Launcher::load(const char* programPath, const char* argumentFilePath) 
   platform::FileManager fileManager;
   std::optional<std::string> content = fileManager.contentsAtPath(argumentFilePath);
   if (content && !isValidUtf8(*content)) content.reset();
+  // A byte-order mark of an editor is not part of the runtime path.
+  if (content && content->starts_with(kByteOrderMark)) content->erase(0, kByteOrderMark.size());
   // The file is consumed whatever it held. Only a file or link is removed:
   // a directory named by mistake is left alone.
   fileManager.removeFile(argumentFilePath);

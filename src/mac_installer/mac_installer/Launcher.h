@@ -37,6 +37,12 @@ extern const char* launchJavaVersion;    // version text passed to JLI_Launch
 // The invoke-other entry, called by main with the process's own arguments.
 int launcher_main(int count, char** arguments);
 
+// When the runtime's launcher library has restarted this program in the
+// middle of an in-process start, calls JLI_Launch again with the arguments
+// the library passed (as a re-entry does) and gives its status; absent in
+// every other start.
+std::optional<int> resumeRestartedLaunch(int count, char** arguments);
+
 // Message keys of the catalogue and texts of the front end.
 inline constexpr std::string_view kAppleJavaMinVersionError = "AppleJavaMinVersionError";
 inline constexpr std::string_view kInternalError = "marlet.InternalError";
@@ -88,6 +94,11 @@ class Launcher {
   // them at their own directories.
   platform::UserDefaults userDefaults;
 
+  // Makes a runtime installed from an archive in this run the chosen one and
+  // judges it as the application's own runtime is (no constraints), so that
+  // javaVersion and javaMajorVersion are known when it is accepted.
+  void checkInstalledRuntime(const std::string& location);
+
   // Argument file and in-process start --------------------------------------
   Launcher& load(const char* programPath, const char* argumentFilePath);  // load:fromArgumentFile:
   std::int32_t launch();
@@ -117,11 +128,21 @@ class Launcher {
                                                        std::vector<std::string>& options,
                                                        const std::string& bundlePath,
                                                        std::optional<std::string> classPath);
-  // readOptionsFile for a file at include depth (the top-level file is 1).
+  // readOptionsFile for a file named by an include (include true), which
+  // counts towards the launch's limit of includes.
   std::optional<std::string> readOptionsFile(const std::optional<std::string>& name,
                                              std::vector<std::string>& options,
                                              std::optional<std::string> classPath,
-                                             const std::string& bundlePath, int depth);
+                                             const std::string& bundlePath, bool include);
+  // The lines of one options file; directory holds the file (for relative includes).
+  std::optional<std::string> readOptionsLines(std::string_view text, const std::string& directory,
+                                              std::vector<std::string>& options,
+                                              std::optional<std::string> classPath,
+                                              const std::string& bundlePath);
+  // The options files being read, outermost first (resolved paths), and the
+  // includes this launch has followed.
+  std::vector<std::string> optionsFileChain;
+  int includesFollowed = 0;
   // Whether the dock options are passed to Java; tests cover both settings.
   bool passDockOptions = platform::kPassDockOptions;
   // The process arguments read by readJavaParameters (program path first);

@@ -2,6 +2,7 @@
 // options files, variable substitution and class-path entry resolution.
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 
@@ -38,9 +39,16 @@ constexpr std::string_view kPrependClassPathDirective = "-classpath/p ";
 constexpr std::string_view kAppendClassPathDirective = "-classpath/a ";
 constexpr std::string_view kIncludeOptionsDirective = "-include-options ";
 
-// Includes nested deeper than this are not followed: a file that includes
-// itself, directly or through others, would otherwise never end.
-constexpr int kMaxOptionsFileDepth = 32;
+// Limits of options-file includes. A file already being read (on the chain
+// of files that include one another) is never included again, which ends
+// every cycle; the depth bounds how many files are open at once, and the
+// total bounds a fan-out of distinct files (each including the next one
+// twice would otherwise read 2^depth files).
+constexpr size_t kMaxOptionsFileDepth = 32;
+constexpr int kMaxIncludesPerLaunch = 1000;
+
+// Editors may start a UTF-8 file with a byte-order mark; it is no text.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool startsWith(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
@@ -76,8 +84,18 @@ std::string unquoted(std::string path) {
   return path;
 }
 
-bool isAbsolutePath(std::string_view path) {
-  return startsWith(path, "/") || startsWith(path, "~");
+// "~" names the home directory only as a whole first component.
+bool startsWithHome(std::string_view path) { return path == "~" || startsWith(path, "~/"); }
+
+bool isAbsolutePath(std::string_view path) { return startsWith(path, "/") || startsWithHome(path); }
+
+// The path of the options file a caller names: a leading "~" becomes the
+// home directory, then "$APP_PACKAGE" the bundle path. In this order, a "~"
+// inside the bundle's own path (a folder "dist~1") stays as it is.
+std::string optionsFilePath(std::string name, const std::string& bundlePath) {
+  if (startsWithHome(name)) name.replace(0, 1, platform::homeDirectory());
+  replaceAll(name, kAppPackageVariable, bundlePath);
+  return name;
 }
 
 // Joins a relative path to a directory; a file without a directory part
@@ -261,29 +279,54 @@ std::optional<std::string> Launcher::readOptionsFile(const std::optional<std::st
                                                      std::vector<std::string>& options,
                                                      std::optional<std::string> classPath,
                                                      const std::string& bundlePath) {
-  return readOptionsFile(name, options, std::move(classPath), bundlePath, 1);
+  return readOptionsFile(name, options, std::move(classPath), bundlePath, false);
 }
 
 std::optional<std::string> Launcher::readOptionsFile(const std::optional<std::string>& name,
                                                      std::vector<std::string>& options,
                                                      std::optional<std::string> classPath,
-                                                     const std::string& bundlePath, int depth) {
+                                                     const std::string& bundlePath, bool include) {
   if (!name) return classPath;
-  std::string path = *name;
-  replaceAll(path, kAppPackageVariable, bundlePath);
-  replaceAll(path, "~", platform::homeDirectory());
+  const std::string path = optionsFilePath(*name, bundlePath);
   _DLog("%s [Line %d] option file %@", __PRETTY_FUNCTION__, __LINE__, path);
-  if (depth > kMaxOptionsFileDepth) {
-    _DLog("%s [Line %d] include not followed: options files nested deeper than %d", __PRETTY_FUNCTION__,
-          __LINE__, kMaxOptionsFileDepth);
+  platform::FileManager fileManager;
+  std::string identity = fileManager.resolvingSymlinks(path);
+  if (std::find(optionsFileChain.begin(), optionsFileChain.end(), identity) != optionsFileChain.end()) {
+    _DLog("%s [Line %d] include not followed: %@ is already being read", __PRETTY_FUNCTION__, __LINE__, path);
     return classPath;
   }
-  platform::FileManager fileManager;
+  if (optionsFileChain.size() >= kMaxOptionsFileDepth) {
+    _DLog("%s [Line %d] include not followed: options files nested deeper than %d", __PRETTY_FUNCTION__,
+          __LINE__, static_cast<int>(kMaxOptionsFileDepth));
+    return classPath;
+  }
+  if (include && includesFollowed >= kMaxIncludesPerLaunch) {
+    _DLog("%s [Line %d] include not followed: more than %d includes in one launch", __PRETTY_FUNCTION__,
+          __LINE__, kMaxIncludesPerLaunch);
+    return classPath;
+  }
+  if (include) ++includesFollowed;
   std::optional<std::string> text = fileManager.contentsOfRegularFile(path);
   if (!text || !isValidUtf8(*text)) return classPath;
 
-  const std::string directory = platform::deletingLastPathComponent(path);
-  for (std::string_view rawLine : splitLines(*text)) {
+  optionsFileChain.push_back(std::move(identity));
+  try {
+    classPath = readOptionsLines(*text, platform::deletingLastPathComponent(path), options,
+                                 std::move(classPath), bundlePath);
+  } catch (...) {
+    optionsFileChain.pop_back();
+    throw;
+  }
+  optionsFileChain.pop_back();
+  return classPath;
+}
+
+std::optional<std::string> Launcher::readOptionsLines(std::string_view text, const std::string& directory,
+                                                      std::vector<std::string>& options,
+                                                      std::optional<std::string> classPath,
+                                                      const std::string& bundlePath) {
+  if (startsWith(text, kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+  for (std::string_view rawLine : splitLines(text)) {
     std::string line = trimmed(rawLine);
     _DLog("%s [Line %d] option %@", __PRETTY_FUNCTION__, __LINE__, line);
     if (line.empty() || line.front() == '#') continue;
@@ -306,7 +349,7 @@ std::optional<std::string> Launcher::readOptionsFile(const std::optional<std::st
     } else if (startsWith(line, kIncludeOptionsDirective)) {
       std::string include = unquoted(line.substr(kIncludeOptionsDirective.size()));
       if (!isAbsolutePath(include)) include = joinedToDirectory(directory, include);
-      classPath = readOptionsFile(include, options, std::move(classPath), bundlePath, depth + 1);
+      classPath = readOptionsFile(include, options, std::move(classPath), bundlePath, true);
     } else {
       options.push_back(std::move(line));
     }
@@ -333,7 +376,7 @@ std::optional<std::string> Launcher::addPredefinedOptions(const platform::Value*
       replaceAll(path, kAppPackageVariable, bundlePath);
       if (!isAbsolutePath(path))
         path = joinedToDirectory(platform::deletingLastPathComponent(bundlePath), path);
-      classPath = readOptionsFile(path, options, std::move(classPath), bundlePath);
+      classPath = readOptionsFile(path, options, std::move(classPath), bundlePath, true);
     } else {
       options.push_back(*replaceVariables(*entry));
     }

@@ -576,7 +576,8 @@ bool Launcher::findPathJavaBundle(platform::FileManager& fileManager, const Sear
     }
   }
   _DLog("%s [Line %d] java on PATH %@", __PRETTY_FUNCTION__, __LINE__, java);
-  std::optional<std::string> real = java ? fileManager.resolvingSymbolicLinks(*java) : std::nullopt;
+  // The java found exists (links followed), so its real path resolves whole.
+  std::optional<std::string> real = java ? std::optional(fileManager.resolvingSymlinks(*java)) : std::nullopt;
   if (!real) {
     noteEmptyPlace("PATH: no java");
     return false;

@@ -38,6 +38,8 @@ belongs to the Java program.
 }  // namespace
 
 int main(int count, char** arguments) {
+  // The runtime library restarts the program with Java's arguments alone.
+  if (std::optional<int> status = resumeRestartedLaunch(count, arguments)) return *status;
   platform::FileDescriptor::openClosedStandardDescriptors();
   // A detached copy of this program that shows one notice ends here.
   if (std::optional<int> status = platform::noticeProcessMain(count, arguments)) return *status;
