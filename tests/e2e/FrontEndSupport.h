@@ -8,9 +8,11 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -287,6 +289,65 @@ inline Run runProgram(const std::string& program, const fs::path& scratch, const
   run.err += slurp(errFile);
   return run;
 }
+
+// A named pipe in place of a runtime archive: a thread feeds the first 30 %
+// of archive as soon as the program opens it, holds the rest back until
+// release() returns true, then feeds it slowly (64 KiB every 5 ms), so that
+// a Cancel or signal sent meanwhile surely lands during the extraction and
+// is still seen at a later progress report. The destructor, called once the
+// program has ended, stops the thread.
+class HeldArchive {
+ public:
+  HeldArchive(const fs::path& fifo, const fs::path& archive, std::function<bool()> release)
+      : bytes_(slurp(archive)), release_(std::move(release)) {
+    if (::mkfifo(fifo.c_str(), 0644) != 0) throw std::runtime_error("mkfifo " + fifo.string());
+    thread_ = std::thread([this, fifo] { feed(fifo); });
+  }
+  ~HeldArchive() {
+    gone_ = true;
+    thread_.join();
+  }
+  HeldArchive(const HeldArchive&) = delete;
+  HeldArchive& operator=(const HeldArchive&) = delete;
+
+ private:
+  void feed(const fs::path& fifo) {
+    // The program may die with the pipe open: writes then fail instead of
+    // ending the test.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+    int fd = -1;
+    while (fd < 0 && !gone_) {
+      fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (fd < 0) return;
+    ::fcntl(fd, F_SETFL, 0);
+    size_t part = bytes_.size() * 3 / 10;
+    write(fd, 0, part);
+    while (!gone_ && !release_()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (size_t at = part; at < bytes_.size() && !gone_; at += 65536) {
+      write(fd, at, std::min<size_t>(65536, bytes_.size() - at));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::close(fd);
+  }
+  void write(int fd, size_t at, size_t size) {
+    while (size > 0) {
+      ssize_t w = ::write(fd, bytes_.data() + at, size);
+      if (w <= 0) return;
+      at += static_cast<size_t>(w);
+      size -= static_cast<size_t>(w);
+    }
+  }
+
+  std::string bytes_;
+  std::function<bool()> release_;
+  std::atomic<bool> gone_{false};
+  std::thread thread_;
+};
 
 // Waits until a file holds a text; false after the time-out.
 inline bool waitForText(const fs::path& file, const std::string& text,

@@ -3,9 +3,7 @@
 // window manager, so the close button's request is sent as the window
 // manager sends it.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <atomic>
 
 #include "FrontEndSupport.h"
 
@@ -26,8 +24,8 @@ class GtkWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!*kCloseWindow) GTEST_SKIP() << "built without the X11 client library";
-    if (e2e::runCommand({"sh", "-c", "command -v xvfb-run && command -v xdotool && command -v import"}) != 0)
-      GTEST_SKIP() << "xvfb-run, xdotool or import missing";
+    if (e2e::runCommand({"sh", "-c", "command -v Xvfb && command -v xdotool && command -v import"}) != 0)
+      GTEST_SKIP() << "Xvfb, xdotool or import missing";
     char pattern[] = "/tmp/GtkWindowTest.XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     root_ = pattern;
@@ -50,21 +48,33 @@ class GtkWindowTest : public ::testing::Test {
     o.timeout = std::chrono::seconds(120);
     return o;
   }
-  // Runs script under its own Xvfb, once the server answers; the script
-  // gets the program as $0 and these shell functions: "window NAME" waits
-  // for a visible window of that name and prints its id, "close ID" presses
-  // its close button.
+  // Runs script under an X server of its own, once the server answers; the
+  // script gets the program as $0 and these shell functions: "window NAME"
+  // waits for a visible window of that name and prints its id, "close ID"
+  // presses its close button. The server picks a free display itself
+  // (-displayfd), so tests running side by side never share one, and it is
+  // ended by its process id when the script is done.
   e2e::Run underXvfb(const fs::path& app, const std::string& script, e2e::RunOptions o) {
+    std::string display = (root_ / "display").string();
+    std::string server = "Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3> '" + display +
+                         "' 2> /dev/null & server=$!\n"
+                         "for i in $(seq 600); do grep -q '^[0-9][0-9]*$' '" +
+                         display +
+                         "' 2> /dev/null && break; sleep 0.1; done\n"
+                         "export DISPLAY=:$(cat '" +
+                         display +
+                         "'); unset XAUTHORITY WAYLAND_DISPLAY\n"
+                         "for i in $(seq 600); do xwininfo -root > /dev/null 2>&1 && break; sleep 0.1; done\n"
+                         "xwininfo -root > /dev/null 2>&1 || { echo \"no X server on $DISPLAY\" >&2; kill "
+                         "$server; exit 97; }\n";
     std::string functions =
-        "for i in $(seq 100); do xwininfo -root > /dev/null 2>&1 && break; sleep 0.1; done\n"
         "window() { for i in $(seq 300); do w=$(xdotool search --onlyvisible --name \"$1\" 2>/dev/null | "
-        "head -1);"
-        " [ -n \"$w\" ] && { echo \"$w\"; return 0; }; sleep 0.1; done; return 1; }\n"
+        "head -1); [ -n \"$w\" ] && { echo \"$w\"; return 0; }; sleep 0.1; done; return 1; }\n"
         "close() { '" +
         std::string(kCloseWindow) + "' \"$1\"; }\n";
-    o.arguments = {
-        "-a", "-s", "-screen 0 800x600x24", "sh", "-c", functions + script, e2e::executableOf(app)};
-    return e2e::runProgram("/usr/bin/xvfb-run", root_ / "run", o);
+    std::string run = "(\n" + script + "\n)\nstatus=$?\nkill $server; wait $server\nexit $status\n";
+    o.arguments = {"-c", server + functions + run, e2e::executableOf(app)};
+    return e2e::runProgram("/bin/sh", root_ / "run", o);
   }
   static void setWindowTitle(const fs::path& app, const std::string& title) {
     std::ofstream(app / "Contents/Resources/en.lproj/Localizable.strings")
@@ -74,48 +84,17 @@ class GtkWindowTest : public ::testing::Test {
   fs::path root_;
 };
 
-// The archive is a named pipe held at 30 % until the close request is sent,
-// so the request surely comes while the extraction runs.
+// The archive is held at 30 % until the close request is sent, so the
+// request surely comes while the extraction runs.
 TEST_F(GtkWindowTest, CloseButtonCancelsDuringExtraction) {
   Dictionary info = {
       {"JavaVM", Value(Dictionary{{"SearchSequence", Value(Array{Value("R" + e2e::jdk17Home())})}})},
       {"qvr.jreUncompressedSize", Value::integer(e2e::gzipUncompressedSize(e2e::jdkArchive()))}};
   fs::path app = e2e::makeBundle(root_, info);
   setWindowTitle(app, "Close Button Test");
-  fs::path fifo = app / "Contents/Resources/app/jre.tar.gz";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   fs::path closed = root_ / "closed";
-  std::atomic<bool> gone{false};
-  std::thread feeder([&] {
-    std::string bytes = e2e::slurp(e2e::jdkArchive());
-    int fd = -1;
-    for (int i = 0; i < 1200 && fd < 0 && !gone; ++i) {
-      fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-      if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (fd < 0) return;
-    ::fcntl(fd, F_SETFL, 0);
-    auto feed = [fd](const char* p, size_t n) {
-      while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w <= 0) return;
-        p += w;
-        n -= static_cast<size_t>(w);
-      }
-    };
-    size_t part = bytes.size() * 3 / 10;
-    feed(bytes.data(), part);
-    while (!gone && !fs::exists(closed)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    // The rest comes slowly: the program may see the request a moment late.
-    for (size_t at = part; at < bytes.size() && !gone; at += 65536) {
-      feed(bytes.data() + at, std::min<size_t>(65536, bytes.size() - at));
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ::close(fd);
-  });
-  struct sigaction ignore = {}, previous;
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGPIPE, &ignore, &previous);
+  e2e::HeldArchive archive(app / "Contents/Resources/app/jre.tar.gz", e2e::jdkArchive(),
+                           [&] { return fs::exists(closed); });
   e2e::Run run = underXvfb(app,
                            "\"$0\" & pid=$!\n"
                            "w=$(window 'Close Button Test') && sleep 0.5 && close \"$w\"\n"
@@ -124,9 +103,6 @@ TEST_F(GtkWindowTest, CloseButtonCancelsDuringExtraction) {
                                "'\n"
                                "wait $pid\n",
                            options());
-  gone = true;
-  feeder.join();
-  sigaction(SIGPIPE, &previous, nullptr);
   EXPECT_TRUE(fs::exists(closed));
   EXPECT_EQ(run.status, 1) << run.err;
   EXPECT_NE(run.err.find("Cancelled"), std::string::npos) << run.err;

@@ -3,7 +3,6 @@
 // pseudo-terminal whose screen is read back), with closed standard input,
 // and signalled during the extraction and the download.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <cstring>
@@ -272,66 +271,34 @@ TEST_F(TerminalTest, QuickChildEndsTheProcessAtOnce) {
   EXPECT_LT(run.seconds, 5.0);
 }
 
-// The archive is a named pipe fed to 30 % before the signal, so the signal
+// The archive is held at 30 % until the signal is sent, so the signal
 // surely comes while the extraction runs.
 TEST_F(TerminalTest, SignalsDuringExtractionEndTheRunByThatSignalAndLeaveNothing) {
-  const std::string bytes = e2e::slurp(e2e::jdkArchive());
-  struct sigaction ignore = {}, previous;
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGPIPE, &ignore, &previous);  // the feeder writes to a pipe whose reader dies
   for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(signalNumber));
     fs::remove_all(root_ / "Test.app");
     fs::path app = bundle("Echo", {});
-    fs::path fifo = app / "Contents/Resources/app/jre.tar.gz";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-    std::atomic<bool> gone{false}, signalled{false};
-    std::thread feeder([&] {
-      int fd = -1;
-      for (int i = 0; i < 600 && fd < 0 && !gone; ++i) {
-        fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      }
-      if (fd < 0) return;
-      ::fcntl(fd, F_SETFL, 0);
-      auto feed = [fd](const char* p, size_t left) {
-        while (left > 0) {
-          ssize_t w = ::write(fd, p, left);
-          if (w <= 0) return;
-          p += w;
-          left -= static_cast<size_t>(w);
-        }
+    std::atomic<bool> signalled{false};
+    e2e::Run run;
+    {
+      e2e::HeldArchive archive(app / "Contents/Resources/app/jre.tar.gz", e2e::jdkArchive(),
+                               [&] { return signalled.load(); });
+      e2e::RunOptions o = options();
+      o.timeout = std::chrono::seconds(60);
+      bool sawExtraction = false;
+      o.whileRunning = [&](pid_t pid, const fs::path&) {
+        sawExtraction = Pane::waitUntil([&] { return extracting(); }, std::chrono::seconds(30));
+        ::kill(pid, signalNumber);
+        signalled = true;
       };
-      size_t part = bytes.size() * 3 / 10;
-      feed(bytes.data(), part);
-      // The cancellation is seen at the next progress report, so the rest
-      // follows once the signal is sent.
-      while (!signalled && !gone) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      // The rest comes slowly: the relay may see the signal a moment late.
-      for (size_t at = part; at < bytes.size() && !gone; at += 65536) {
-        feed(bytes.data() + at, std::min<size_t>(65536, bytes.size() - at));
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      }
-      ::close(fd);
-    });
-    e2e::RunOptions o = options();
-    o.timeout = std::chrono::seconds(60);
-    bool sawExtraction = false;
-    o.whileRunning = [&](pid_t pid, const fs::path&) {
-      sawExtraction = Pane::waitUntil([&] { return extracting(); }, std::chrono::seconds(30));
-      ::kill(pid, signalNumber);
-      signalled = true;
-    };
-    e2e::Run run = e2e::runProgram(e2e::executableOf(app), root_ / "run", o);
-    gone = true;
-    feeder.join();
-    EXPECT_TRUE(sawExtraction);
+      run = e2e::runProgram(e2e::executableOf(app), root_ / "run", o);
+      EXPECT_TRUE(sawExtraction);
+    }
     EXPECT_EQ(run.signal, signalNumber) << run.err;
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("cancelled by signal"), std::string::npos) << run.err;
     EXPECT_TRUE(tmpIsEmpty()) << "the run's temporary directory is left behind";
   }
-  sigaction(SIGPIPE, &previous, nullptr);
 }
 
 TEST_F(TerminalTest, SignalsDuringADownloadEndTheRunByThatSignalAndLeaveNothing) {
