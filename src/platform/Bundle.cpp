@@ -179,8 +179,12 @@ std::string Bundle::localizedString(const std::string& key, const std::string& v
 std::optional<std::string> Bundle::executablePath() const {
   if (!releaseHome_.empty()) return joinPath(releaseHome_, "bin/java");
   auto name = info_.getString("CFBundleExecutable");
-  if (!name || name->empty()) return std::nullopt;
-  return joinPath(joinPath(path_, "Contents/MacOS"), *name);
+  if (name && !name->empty()) return joinPath(joinPath(path_, "Contents/MacOS"), *name);
+  // A runtime bundle that names no executable (its dictionary only gives the
+  // version) is judged by its Java.
+  std::string java = joinPath(path_, "Contents/Home/bin/java");
+  if (FileManager().fileExists(java)) return java;
+  return std::nullopt;
 }
 
 std::optional<std::vector<std::int32_t>> Bundle::executableArchitectures() const {

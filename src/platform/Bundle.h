@@ -54,8 +54,9 @@ class Bundle {
   std::optional<std::string> findLocalizedString(const std::string& key,
                                                  const std::string& table = "Localizable") const;
 
-  // Path of the bundle's executable (CFBundleExecutable under
-  // Contents/MacOS/, or bin/java of the JDK home); absent when not named.
+  // Path of the bundle's executable: CFBundleExecutable under
+  // Contents/MacOS/, or bin/java of the JDK home, or, for a bundle that names
+  // none, Contents/Home/bin/java when that exists; absent otherwise.
   std::optional<std::string> executablePath() const;
   // The executable's processor types (Mach-O CPU type numbers). Absent when
   // the executable is missing or unreadable; empty when it is neither a

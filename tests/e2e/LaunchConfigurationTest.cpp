@@ -217,6 +217,22 @@ TEST_F(LaunchConfigurationTest, RuntimeFromTheBundlesArchiveHasItsVersion) {
   EXPECT_TRUE(home->ends_with("/jre.bundle/Contents/Home")) << *home;
 }
 
+TEST_F(LaunchConfigurationTest, RuntimeBundleNamingOnlyItsVersionIsJudgedByItsJava) {
+  // A runtime bundle as make-bundle packs one: a dictionary with the version
+  // and no executable. Its Java decides the processor type.
+  fs::path app = probeBundle(root_, {{"SearchSequence", strings({})},
+                                     {"VersionSpecificVMOptions",
+                                      Value(Array{Value("17-17"), strings({"-Dt.versioned=17"})})}});
+  const fs::path jre = app / "Contents/Resources/jre.bundle/Contents";
+  write(jre / "Info.plist",
+        Value(Dictionary{{"JavaVM", Value(Dictionary{{"JVMVersion", Value("17.0.2")}})}}).toXML());
+  fs::create_directory_symlink(e2e::jdk17Home(), jre / "Home");
+
+  e2e::Run run = e2e::runProgram(e2e::executableOf(app), root_ / "run", options());
+  EXPECT_EQ(run.status, 3) << run.err;
+  EXPECT_EQ(printed(run.out, "t.versioned"), "17") << run.out;
+}
+
 TEST_F(LaunchConfigurationTest, ArgumentFileWithAMarkAndAForeignRestartRecord) {
   fs::path app = e2e::makeBundle(root_, {});
   e2e::RunOptions o = options();
