@@ -11,8 +11,8 @@
 #include "platform/Environment.h"
 #include "platform/Exception.h"
 #include "platform/FileManager.h"
-#include "platform/Notice.h"
 #include "platform/Log.h"
+#include "platform/Notice.h"
 #include "platform/Paths.h"
 #include "platform/RuntimeLibrary.h"
 
@@ -270,7 +270,8 @@ std::optional<int> resumeRestartedLaunch(int count, char** arguments) {
   // Gone before anything else runs: neither Java nor its children see it.
   platform::unsetEnvironment(kRestartRecordVariable);
   std::size_t versionStart = record->find(':');
-  std::size_t pathStart = versionStart == std::string::npos ? versionStart : record->find(':', versionStart + 1);
+  std::size_t pathStart =
+      versionStart == std::string::npos ? versionStart : record->find(':', versionStart + 1);
   // A record inherited from another process (this program started by a Java
   // application, say) is not this process's restart.
   if (pathStart == std::string::npos ||
