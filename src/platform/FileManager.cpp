@@ -44,13 +44,12 @@ bool FileManager::isWritable(const std::string& path) const {
 }
 
 bool FileManager::isExecutableFile(const std::string& path) const {
-  struct stat st {};
-  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-         ::access(path.c_str(), X_OK) == 0;
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
 std::optional<FileIdentity> FileManager::identityOf(const std::string& path) const {
-  struct stat st {};
+  struct stat st{};
   if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
   return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }

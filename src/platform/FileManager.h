@@ -34,7 +34,7 @@ class FileManager {
   // True for a symbolic link, dangling or not.
   bool isSymbolicLink(const std::string& path) const;
   bool isWritable(const std::string& path) const;
-  // True for a regular file the user may execute (links are followed).
+  // True for a regular file (links followed) this process may execute.
   bool isExecutableFile(const std::string& path) const;
   // The identity of what path names (links are followed); absent when nothing is there.
   std::optional<FileIdentity> identityOf(const std::string& path) const;

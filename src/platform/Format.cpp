@@ -2,8 +2,10 @@
 #include "platform/Format.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace platform {
 
@@ -217,6 +219,15 @@ std::string formatList(std::string_view fmt, const std::vector<FormatArg>& args)
     out += render(conversion, args[index]);
   }
   return out;
+}
+
+std::string errorInWords(int errorNumber) {
+  std::string text = std::strerror(errorNumber);
+  // "No space left on device", but not an abbreviation such as "RPC ...".
+  if (text.size() > 1 && std::isupper(static_cast<unsigned char>(text[0])) &&
+      !std::isupper(static_cast<unsigned char>(text[1])))
+    text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
 }
 
 }  // namespace platform

@@ -90,4 +90,8 @@ std::string format(std::string_view fmt, const A&... args) {
   return formatList(fmt, std::vector<FormatArg>{FormatArg(args)...});
 }
 
+// The system's text for an error number as a clause inside a sentence,
+// first letter in lower case: "no space left on device".
+std::string errorInWords(int errorNumber);
+
 }  // namespace platform

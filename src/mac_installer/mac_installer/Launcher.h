@@ -61,6 +61,7 @@ inline constexpr std::string_view kAppIdKey = "qvr.appId";
 inline constexpr std::string_view kAllowPassthroughKey = "qvr.allowPassthrough";
 inline constexpr std::string_view kInitialProgressKey = "qvr.initialProgress";
 inline constexpr std::string_view kJreLocationKey = "qvr.jreLocation";
+inline constexpr std::string_view kJreSha256Key = "qvr.jreSha256";
 inline constexpr std::string_view kJreUncompressedSizeKey = "qvr.jreUncompressedSize";
 
 // The text the information dictionary's "$APP_PACKAGE" stands for.
