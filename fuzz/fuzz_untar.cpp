@@ -1,7 +1,7 @@
-// libFuzzer target for the archive reader's header loop: each input is
-// extracted as an archive file into a scratch directory whose sibling holds a
-// sentinel file; anything created or changed beside the destination is a
-// containment failure and aborts the run.
+// libFuzzer target for the archive reader: each input is extracted as an
+// archive file into a scratch directory whose sibling holds a sentinel file;
+// anything created or changed beside the destination is a containment
+// failure and aborts the run, and so is an incomplete result without a reason.
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,13 +65,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     std::abort();
 
   int reports = 0;
-  UnTar::untar(scratch.archivePath, scratch.dest.string(), static_cast<std::int32_t>(size),
-               [&](double percent) {
-                 // Percentages are finite and never negative.
-                 if (!(percent >= 0 && percent < 1e30)) std::abort();
-                 ++reports;
-               });
+  // Both ways of resolving paths beneath the destination, chosen by the input.
+  platform::PathResolution resolution =
+      size % 2 ? platform::PathResolution::componentWalk : platform::PathResolution::automatic;
+  UnTar::Result result = UnTar::untar(
+      scratch.archivePath, scratch.dest.string(), static_cast<std::int32_t>(size),
+      [&](double percent) {
+        // Percentages are finite and never negative.
+        if (!(percent >= 0 && percent < 1e30)) std::abort();
+        ++reports;
+      },
+      resolution);
   if (reports < 2) std::abort();  // at least the first and the final report
+  // An incomplete extraction always says why.
+  if (!result.complete() && result.failure->empty()) std::abort();
   if (!scratch.outsideUntouched()) std::abort();
   if (!fs::is_directory(fs::symlink_status(scratch.dest))) std::abort();
 

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "platform/Bundle.h"
@@ -88,6 +89,16 @@ struct FakeDownload : platform::URLDownload {
   platform::URLRequest requested;
   int cancels = 0;
 };
+
+// What an extraction leaves when it produced a runtime: an executable
+// bin/java under home (relative to the destination).
+UnTar::Result fakeRuntime(const std::string& destination, const std::string& home = "Contents/Home") {
+  fs::path bin = fs::path(destination) / home / "bin";
+  fs::create_directories(bin);
+  std::ofstream(bin / "java") << "#!/bin/sh\n";
+  fs::permissions(bin / "java", fs::perms::owner_all);
+  return {};
+}
 
 class AppDelegateTest : public ::testing::Test {
  protected:
@@ -263,6 +274,7 @@ TEST_F(AppDelegateTest, SignalCancelsOnceAndStopsTheInstallationAtItsNextReport)
     reported.push_back(20);
     progress(20);
     reported.push_back(30);
+    return UnTar::Result{};
   };
   platform::FileManager fileManager;
   try {
@@ -279,8 +291,8 @@ TEST_F(AppDelegateTest, SignalCancelsOnceAndStopsTheInstallationAtItsNextReport)
 
 TEST_F(AppDelegateTest, UnpackToolStoppedBySignalIsNoFailureToReport) {
   auto delegate = makeDelegate();
-  delegate->installers.untar = [](const std::string&, const std::string&, std::int32_t,
-                                  const AppDelegate::Progress&) {};
+  delegate->installers.untar = [](const std::string&, const std::string& destination, std::int32_t,
+                                  const AppDelegate::Progress&) { return fakeRuntime(destination); };
   delegate->installers.unpack = [&](const std::string&, const AppDelegate::Progress&) {
     delegate->handleSignal({SIGINT, false});  // the terminal's key reached the tool too
     return false;
@@ -326,8 +338,8 @@ TEST_F(AppDelegateTest, ProgressMapsExtractionOnto0To70AndUnpackingOnto70To100) 
     destinationSeen = destination;
     sizeSeen = size;
     EXPECT_TRUE(fs::is_directory(destination));
-    fs::create_directories(fs::path(destination) / "Contents/Home/bin");
     for (double p : {0.0, 50.0, 100.0, 120.0}) progress(p);
+    return fakeRuntime(destination);
   };
   delegate->installers.unpack = [&](const std::string& home, const AppDelegate::Progress& progress) {
     unpackSeen = home;
@@ -358,7 +370,7 @@ TEST_F(AppDelegateTest, ExistingTemporaryDirectoryIsReusedAndJreDirectoryIsUnpac
   delegate->installers.untar = [&](const std::string&, const std::string& destination, std::int32_t size,
                                    const AppDelegate::Progress&) {
     sizeSeen = size;
-    fs::create_directories(fs::path(destination) / "Contents/Home/jre/bin");
+    return fakeRuntime(destination, "Contents/Home/jre");
   };
   delegate->installers.unpack = [&](const std::string& home, const AppDelegate::Progress&) {
     unpackSeen = home;
@@ -380,6 +392,7 @@ TEST_F(AppDelegateTest, CancelDuringExtractionRaisesAtTheNextReport) {
     delegate->cancel();
     progress(20);
     ++reportsAfterCancel;  // not reached: the report raised
+    return UnTar::Result{};
   };
   delegate->installers.unpack = [&](const std::string&, const AppDelegate::Progress&) { return unpacked = true; };
   platform::FileManager fileManager;
@@ -399,10 +412,11 @@ TEST_F(AppDelegateTest, CancelDuringExtractionRaisesAtTheNextReport) {
 TEST_F(AppDelegateTest, CancelBetweenThePhasesRaisesBeforeUnpacking) {
   auto delegate = makeDelegate();
   bool unpacked = false;
-  delegate->installers.untar = [&](const std::string&, const std::string&, std::int32_t,
+  delegate->installers.untar = [&](const std::string&, const std::string& destination, std::int32_t,
                                    const AppDelegate::Progress& progress) {
     progress(100);
     delegate->cancelled = true;  // after the last report
+    return fakeRuntime(destination);
   };
   delegate->installers.unpack = [&](const std::string&, const AppDelegate::Progress&) { return unpacked = true; };
   platform::FileManager fileManager;
@@ -411,7 +425,8 @@ TEST_F(AppDelegateTest, CancelBetweenThePhasesRaisesBeforeUnpacking) {
 
   // During unpacking, the next report raises too.
   auto again = makeDelegate();
-  again->installers.untar = [](const std::string&, const std::string&, std::int32_t, const AppDelegate::Progress&) {};
+  again->installers.untar = [](const std::string&, const std::string& destination, std::int32_t,
+                               const AppDelegate::Progress&) { return fakeRuntime(destination); };
   again->installers.unpack = [&](const std::string&, const AppDelegate::Progress& progress) {
     again->cancelled = true;
     progress(50);
@@ -424,8 +439,8 @@ TEST_F(AppDelegateTest, UnpackFailureShowsInternalErrorRemovesTheRunDirectoryAnd
   for (bool raises : {false, true}) {
     notices_.clear();
     auto delegate = makeDelegate();
-    delegate->installers.untar = [](const std::string&, const std::string&, std::int32_t,
-                                    const AppDelegate::Progress&) {};
+    delegate->installers.untar = [](const std::string&, const std::string& destination, std::int32_t,
+                                    const AppDelegate::Progress&) { return fakeRuntime(destination); };
     delegate->installers.unpack = [raises](const std::string&, const AppDelegate::Progress&) -> bool {
       if (raises) throw platform::Exception("NSInvalidArgumentException", "cannot start bin/unpack200");
       return false;
@@ -440,6 +455,54 @@ TEST_F(AppDelegateTest, UnpackFailureShowsInternalErrorRemovesTheRunDirectoryAnd
     EXPECT_EQ(notices_, std::vector<std::string>{"Internal error: could not run unpack200"});
     EXPECT_FALSE(delegate->tempDir);
     EXPECT_TRUE(fs::is_empty(root_ / "tmp"));
+  }
+}
+
+TEST_F(AppDelegateTest, ArchiveThatYieldsNoRuntimeEndsWithItsReasonAndNoTemporaryDirectory) {
+  struct Case {
+    const char* what;
+    std::function<UnTar::Result(const std::string& destination)> extract;
+    std::string reason;
+  };
+  const std::vector<Case> cases = {
+      {"incomplete",
+       [](const std::string& destination) {
+         fakeRuntime(destination);  // what was extracted does not count
+         return UnTar::Result{"the archive is damaged (it ends inside a file)"};
+       },
+       "the archive is damaged (it ends inside a file)"},
+      {"no runtime", [](const std::string&) { return UnTar::Result{}; },
+       "it holds no Java runtime (no executable Contents/Home/bin/java)"},
+      {"not executable",
+       [](const std::string& destination) {
+         fakeRuntime(destination);
+         fs::permissions(fs::path(destination) / "Contents/Home/bin/java", fs::perms::owner_read);
+         return UnTar::Result{};
+       },
+       "it holds no Java runtime (no executable Contents/Home/bin/java)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    notices_.clear();
+    auto delegate = makeDelegate();
+    bool unpacked = false;
+    delegate->installers.untar = [&](const std::string&, const std::string& destination, std::int32_t,
+                                     const AppDelegate::Progress&) { return c.extract(destination); };
+    delegate->installers.unpack = [&](const std::string&, const AppDelegate::Progress&) { return unpacked = true; };
+    platform::FileManager fileManager;
+    testing::internal::CaptureStderr();
+    try {
+      delegate->handleTar("/a/jre.tar.gz", fileManager);
+      ADD_FAILURE() << "returned";
+    } catch (const ExitCalled& exit) {
+      EXPECT_EQ(exit.status, 1);
+    }
+    std::string log = testing::internal::GetCapturedStderr();
+    std::string text = "The Java runtime archive /a/jre.tar.gz could not be installed: " + c.reason + ".";
+    EXPECT_EQ(notices_, std::vector<std::string>{"Internal error: " + text});
+    EXPECT_NE(log.find(text), std::string::npos) << log;
+    EXPECT_FALSE(unpacked);
+    EXPECT_TRUE(fs::is_empty(root_ / "tmp")) << "the run's temporary directory is left behind";
   }
 }
 

@@ -11,9 +11,17 @@
 #include "platform/Task.h"
 
 TEST(CommandLineTest, ArgumentFileQuotesEveryArgumentAsTheJavaLauncherReadsIt) {
-  const std::vector<std::string> arguments = {
-      "-cp", "", "two  words", "tab\there", "back\\slash\\", "\"quoted\"", "it's", "# not a comment",
-      "@not-a-file", "line\nfeed", "carriage\rreturn"};
+  const std::vector<std::string> arguments = {"-cp",
+                                              "",
+                                              "two  words",
+                                              "tab\there",
+                                              "back\\slash\\",
+                                              "\"quoted\"",
+                                              "it's",
+                                              "# not a comment",
+                                              "@not-a-file",
+                                              "line\nfeed",
+                                              "carriage\rreturn"};
   EXPECT_EQ(AppDelegate::javaArgumentFileText(arguments),
             "\"-cp\"\n"
             "\"\"\n"
@@ -47,8 +55,9 @@ TEST(CommandLineTest, CommandLineLongerThanTheRoomDoesNotFit) {
   EXPECT_FALSE(AppDelegate::commandLineExcess(arguments, 4096, 4096));
   std::optional<std::string> excess = AppDelegate::commandLineExcess(arguments, 4097, 4096);
   ASSERT_TRUE(excess);
-  EXPECT_EQ(*excess, "the Java command line and the environment take 4097 bytes, and the system passes at most "
-                     "4096 bytes");
+  EXPECT_EQ(*excess,
+            "the Java command line and the environment take 4097 bytes, and the system passes at most "
+            "4096 bytes");
 }
 
 TEST(CommandLineTest, SizeCountsArgumentsAndEnvironmentAsTheSystemDoes) {
@@ -57,8 +66,8 @@ TEST(CommandLineTest, SizeCountsArgumentsAndEnvironmentAsTheSystemDoes) {
   EXPECT_EQ(platform::Task::commandLineSize("/j", {"abc", ""}), bare + 4 + pointer + 1 + pointer);
   {
     config_test::ScopedEnv extra("MI_TEST_COMMAND_LINE", "12345");
-    EXPECT_EQ(platform::Task::commandLineSize("/j", {}), bare + std::string("MI_TEST_COMMAND_LINE=12345").size() +
-                                                              1 + pointer);
+    EXPECT_EQ(platform::Task::commandLineSize("/j", {}),
+              bare + std::string("MI_TEST_COMMAND_LINE=12345").size() + 1 + pointer);
   }
   EXPECT_GE(platform::Task::commandLineSpace(), 4096u);
 }

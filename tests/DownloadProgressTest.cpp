@@ -360,6 +360,11 @@ TEST_F(DownloadWorkerTest, DownloadedArchiveIsInstalledInTheSameTemporaryDirecto
     untarDestination = destination;
     std::ifstream in(archive, std::ios::binary);
     archiveContent.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    fs::path bin = fs::path(destination) / "Contents/Home/bin";
+    fs::create_directories(bin);
+    std::ofstream(bin / "java") << "#!/bin/sh\n";
+    fs::permissions(bin / "java", fs::perms::owner_all);
+    return UnTar::Result{};
   };
   delegate_->installers.unpack = [](const std::string&, const AppDelegate::Progress&) { return true; };
   // The run then stops for want of a main class: an internal error.
@@ -380,7 +385,10 @@ TEST_F(DownloadWorkerTest, CancelDuringTheDownloadEndsQuietlyAndRemovesTheDirect
   useBundle(server.url("/trickle"));
   bool installed = false;
   delegate_->installers.untar = [&](const std::string&, const std::string&, std::int32_t,
-                                    const AppDelegate::Progress&) { installed = true; };
+                                    const AppDelegate::Progress&) {
+    installed = true;
+    return UnTar::Result{};
+  };
   bool pressed = false;
   int status = runWorker([&] {
     if (!pressed && delegate_->bytesReceived > 0) {

@@ -183,14 +183,15 @@ TEST_F(OptionsFileTest, FileOnTheIncludeChainIsNotIncludedAgain) {
   options_.clear();
   std::filesystem::create_symlink(dir_ / "one.vmoptions", dir_ / "link.vmoptions");
   writeFile(dir_ / "one.vmoptions", "-Done\n-classpath/a one.jar\n-include-options two.vmoptions\n-Dend\n");
-  writeFile(dir_ / "two.vmoptions",
-            "-Dtwo\n-include-options \"" + (dir_ / "one.vmoptions") + "\"\n-include-options link.vmoptions\n");
+  writeFile(dir_ / "two.vmoptions", "-Dtwo\n-include-options \"" + (dir_ / "one.vmoptions") +
+                                        "\"\n-include-options link.vmoptions\n");
   EXPECT_EQ(read(dir_ / "one.vmoptions"), "one.jar");
   EXPECT_THAT(options_, ElementsAre("-Done", "-Dtwo", "-Dend"));
 }
 
 TEST_F(OptionsFileTest, FileIncludedTwiceSideBySideIsReadTwice) {
-  writeFile(dir_ / "main.vmoptions", "-Dmain\n-include-options part.vmoptions\n-include-options part.vmoptions\n");
+  writeFile(dir_ / "main.vmoptions",
+            "-Dmain\n-include-options part.vmoptions\n-include-options part.vmoptions\n");
   writeFile(dir_ / "part.vmoptions", "-Dpart\n-classpath/a part.jar\n");
   EXPECT_EQ(read(dir_ / "main.vmoptions"), "part.jar:part.jar");
   EXPECT_THAT(options_, ElementsAre("-Dmain", "-Dpart", "-Dpart"));
@@ -211,8 +212,8 @@ TEST_F(OptionsFileTest, OneLaunchFollowsAtMostAThousandIncludes) {
   // The top-level file, then one option for every include followed, depth first.
   ASSERT_EQ(options_.size(), 1001u);
   EXPECT_THAT(std::vector<std::string>(options_.begin(), options_.begin() + 14),
-              ElementsAre("-D0", "-D1", "-D2", "-D3", "-D4", "-D5", "-D6", "-D7", "-D8", "-D9", "-D10", "-D11",
-                          "-D12", "-D12"));
+              ElementsAre("-D0", "-D1", "-D2", "-D3", "-D4", "-D5", "-D6", "-D7", "-D8", "-D9", "-D10",
+                          "-D11", "-D12", "-D12"));
 
   // The limit holds for the whole launch, not for each top-level file.
   options_.clear();

@@ -1,8 +1,10 @@
 // URL downloads against a loopback server: callbacks in order on the main
 // queue, redirects, error statuses, broken and stalled transfers, cancel.
 #include <gtest/gtest.h>
+#include <sha2.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -76,10 +78,12 @@ class URLDownloadTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   // Creates a download the way the front end does, in one main-queue task.
-  std::shared_ptr<URLDownload> start(const std::string& url, double timeout = 60, bool deletes = true) {
+  std::shared_ptr<URLDownload> start(const std::string& url, double timeout = 60, bool deletes = true,
+                                     const std::string& sha256 = "") {
     std::shared_ptr<URLDownload> download;
     queue().post([&] {
-      platform::URLRequest request{url, platform::kURLRequestReloadIgnoringLocalAndRemoteCacheData, timeout};
+      platform::URLRequest request{url, platform::kURLRequestReloadIgnoringLocalAndRemoteCacheData, timeout,
+                                   sha256};
       std::string error;
       download = platform::makeURLDownload(request, delegate_, queue(), &error);
       ASSERT_TRUE(download) << error;
@@ -250,7 +254,30 @@ TEST_F(URLDownloadTest, ExistingFileWithoutOverwriteFailsAndIsKept) {
   ASSERT_TRUE(runToEnd());
   EXPECT_EQ(delegate_.events, std::vector<std::string>{"failure"});
   EXPECT_NE(delegate_.error.localizedDescription.find("File exists"), std::string::npos);
+  EXPECT_EQ(delegate_.error.fileErrorNumber, EEXIST);
   EXPECT_EQ(slurp(destination_), "keep");
+}
+
+TEST_F(URLDownloadTest, ExpectedDigestIsCheckedOverTheBytesReceived) {
+  std::string body = generatedBody(300000);
+  char digest[SHA256_DIGEST_STRING_LENGTH];
+  SHA256Data(reinterpret_cast<const std::uint8_t*>(body.data()), body.size(), digest);
+  auto download = start(server_.url("/chunked/300000"), 60, true, digest);
+  ASSERT_TRUE(runToEnd());
+  EXPECT_EQ(delegate_.events.back(), "finish");
+  EXPECT_EQ(slurp(destination_), body);
+
+  // One byte fewer hashes differently: the download fails and its file goes.
+  delegate_ = RecordingDelegate();
+  download = start(server_.url("/file/299999"), 60, true, digest);
+  ASSERT_TRUE(runToEnd());
+  EXPECT_EQ(delegate_.events.back(), "failure");
+  char received[SHA256_DIGEST_STRING_LENGTH];
+  SHA256Data(reinterpret_cast<const std::uint8_t*>(body.data()), body.size() - 1, received);
+  EXPECT_EQ(delegate_.error.localizedDescription,
+            std::string("SHA-256 mismatch: expected ") + digest + ", received " + received);
+  EXPECT_EQ(delegate_.error.fileErrorNumber, 0);
+  EXPECT_FALSE(fs::exists(destination_));
 }
 
 TEST_F(URLDownloadTest, DownloadWithoutDestinationFails) {

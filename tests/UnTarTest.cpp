@@ -3,11 +3,13 @@
 #include "mac_installer/UnTar.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +18,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Exception.h"
@@ -112,6 +115,7 @@ std::string gzipped(const std::string& data) {
 struct Outcome {
   std::string log;
   std::vector<double> reports;
+  UnTar::Result result;
 };
 
 class UnTarTest : public ::testing::Test {
@@ -183,7 +187,7 @@ class UnTarTest : public ::testing::Test {
   Outcome extract(const std::string& file, std::int32_t length = 1000000) {
     Outcome run;
     testing::internal::CaptureStderr();
-    UnTar::untar(file, dest(), length, [&](double p) { run.reports.push_back(p); });
+    run.result = UnTar::untar(file, dest(), length, [&](double p) { run.reports.push_back(p); }, resolution_);
     run.log = testing::internal::GetCapturedStderr();
     return run;
   }
@@ -195,7 +199,21 @@ class UnTarTest : public ::testing::Test {
 
   fs::path dir_;
   mode_t oldMask_ = 0;
+  platform::PathResolution resolution_ = platform::PathResolution::automatic;
 };
+
+// The same cases with either way of resolving paths beneath the destination.
+class UnTarContainmentTest : public UnTarTest, public ::testing::WithParamInterface<platform::PathResolution> {
+ protected:
+  void SetUp() override {
+    UnTarTest::SetUp();
+    resolution_ = GetParam();
+  }
+};
+
+std::string resolutionName(const ::testing::TestParamInfo<platform::PathResolution>& info) {
+  return info.param == platform::PathResolution::automatic ? "Kernel" : "ComponentWalk";
+}
 
 int openDescriptors() {
   int count = 0;
@@ -328,15 +346,16 @@ TEST_F(UnTarTest, FailureRaisedInCallbackPassesOutAndKeepsWrittenFiles) {
   int calls = 0;
   try {
     UnTar::untar(file, dest(), 1000000, [&](double) {
-      // 0, first header and chunk, second header, second first chunk.
+      // 0, first header and data, second header, second data.
       if (++calls == 5) throw platform::Exception("QuorvaneCancelled", "");
     });
     ADD_FAILURE() << "no exception";
   } catch (const platform::Exception& e) {
     EXPECT_EQ(e.name(), "QuorvaneCancelled");
   }
+  // What was handed to the writer before the report is on disk.
   EXPECT_EQ(slurp(at("first")), "1");
-  EXPECT_EQ(fs::file_size(at("second")), 32768u);
+  EXPECT_EQ(slurp(at("second")), std::string(100000, '2'));
   EXPECT_FALSE(exists(at("third")));
   EXPECT_EQ(openDescriptors(), before);
 }
@@ -356,7 +375,7 @@ TEST_F(UnTarTest, AppliesPermissionBitsWithoutSpecialBits) {
   EXPECT_EQ(modeOf(at("spaces")), 0755);
 }
 
-TEST_F(UnTarTest, ExistingFileIsReplacedWithNewMode) {
+TEST_P(UnTarContainmentTest, ExistingFileIsReplacedWithNewMode) {
   write(at("f"), "old contents that are longer");
   ::chmod(at("f").c_str(), 0600);
   TarBuilder t;
@@ -378,7 +397,7 @@ TEST_F(UnTarTest, SkipsMetadataCompanionsAndReadsNextEntry) {
   EXPECT_EQ(slurp(at("d/f")), "real");
 }
 
-TEST_F(UnTarTest, FileBeforeItsDirectoryIsLoggedAndSkipped) {
+TEST_P(UnTarContainmentTest, FileBeforeItsDirectoryIsLoggedAndSkipped) {
   TarBuilder t;
   t.file("missing/f", std::string(600, 'x')).file("g", "after").end();
   Outcome run = extract(archive(t));
@@ -402,7 +421,7 @@ TEST_F(UnTarTest, SkipsOtherEntryTypesWithTheirData) {
   EXPECT_EQ(slurp(at("f")), "kept");
 }
 
-TEST_F(UnTarTest, DirectoryIsReplacedByLink) {
+TEST_P(UnTarContainmentTest, DirectoryIsReplacedByLink) {
   fs::create_directories(at("d/sub"));
   write(at("d/sub/file"), "x");
   TarBuilder t;
@@ -413,7 +432,7 @@ TEST_F(UnTarTest, DirectoryIsReplacedByLink) {
   EXPECT_EQ(fs::read_symlink(at("d")), "elsewhere");
 }
 
-TEST_F(UnTarTest, DirectoryEntryOverLinkBecomesDirectory) {
+TEST_P(UnTarContainmentTest, DirectoryEntryOverLinkBecomesDirectory) {
   fs::create_symlink(sibling(), at("d"));
   TarBuilder t;
   t.directory("d/").file("d/f", "inside").end();
@@ -569,7 +588,7 @@ TEST_F(UnTarTest, OversizedHeaderExtensionEndsExtraction) {
 
 // Hostile archives ---------------------------------------------------------------
 
-TEST_F(UnTarTest, RefusesEntriesEscapingDestinationOrPassingThroughLinks) {
+TEST_P(UnTarContainmentTest, RefusesEntriesEscapingDestinationOrPassingThroughLinks) {
   fs::create_symlink(sibling(), at("existing-link"));
   fs::create_symlink(sibling() + "/keep", at("over-link"));
   std::map<std::string, std::string> siblingBefore = snapshot(sibling());
@@ -620,5 +639,113 @@ TEST_F(UnTarTest, RefusesEntriesEscapingDestinationOrPassingThroughLinks) {
   EXPECT_FALSE(exists(at("harmless2")));
   EXPECT_TRUE(fs::is_directory(dest()));
 }
+
+// Results ---------------------------------------------------------------------------
+
+TEST_F(UnTarTest, ResultTellsWhetherTheArchiveWasExtractedCompletelyOrItsFirstFailure) {
+  TarBuilder good;
+  good.directory("d/").file("d/a", std::string(3000, 'a')).file("d/b", "b").end();
+  const std::string tar = good.bytes();
+  const std::string gz = gzipped(tar);
+  std::string badCheck = gz, badLength = gz, badDeflate = gz;
+  badCheck[gz.size() - 8] ^= 1;
+  badLength[gz.size() - 4] ^= 1;
+  for (size_t i = 10; i < 16; ++i) badDeflate[i] = '\xff';
+  // d/ header, d/a header, six blocks of d/a, d/b header at 4096.
+  const size_t bHeader = 4096;
+  TarBuilder unsafe;
+  unsafe.file("../x", "x").file("missing/f", "f").file("ok", "ok");
+
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::string failure;  // empty: complete; otherwise the start of the text
+  };
+  const std::vector<Case> cases = {
+      {"gzip", gz, ""},
+      {"plain", tar, ""},
+      {"two gzip members", gzipped(tar.substr(0, 1500)) + gzipped(tar.substr(1500)), ""},
+      {"bytes after the gzip member", gz + "trailing bytes", ""},
+      {"empty", "", "the archive is empty"},
+      {"web page", "<!DOCTYPE html>\n<html><body>Not Found</body></html>\n", "it is not a gzip-compressed tar archive"},
+      {"long web page", std::string(3000, ' ') + "<html></html>", "it is not a gzip-compressed tar archive"},
+      {"compressed web page", gzipped("<html><body>Not Found</body></html>"),
+       "it is compressed but holds no tar archive"},
+      {"cut in a header", tar.substr(0, bHeader + 100), "the archive is damaged (it ends inside an entry header)"},
+      {"cut in data", gzipped(tar.substr(0, 1024 + 1000)), "the archive is damaged (it ends inside a file)"},
+      {"no end marker", gzipped(tar.substr(0, bHeader + 1024)), "the archive is damaged (it ends early)"},
+      {"compressed data cut short", gz.substr(0, gz.size() - 12), "the archive is damaged (it ends"},
+      {"corrupt deflate data", badDeflate, "the archive is damaged (its compressed data is invalid: "},
+      {"checksum", badCheck, "the archive is damaged (its checksum does not match its contents)"},
+      {"length", badLength, "the archive is damaged (its length does not match its contents)"},
+      {"refused entry, then more failures", gzipped(unsafe.bytes()), "it holds an entry outside its folder: ../x"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dest());
+    fs::create_directory(dest());
+    write(path("case"), c.bytes);
+    Outcome run = extract(path("case"));
+    if (c.failure.empty()) {
+      EXPECT_TRUE(run.result.complete()) << *run.result.failure;
+      EXPECT_EQ(slurp(at("d/a")), std::string(3000, 'a'));
+      EXPECT_EQ(slurp(at("d/b")), "b");
+    } else {
+      ASSERT_FALSE(run.result.complete());
+      EXPECT_EQ(run.result.failure->substr(0, c.failure.size()), c.failure) << *run.result.failure;
+    }
+    EXPECT_EQ(run.reports.back(), 100);
+  }
+}
+
+TEST_F(UnTarTest, EntriesThatCannotBeCreatedMakeTheResultIncompleteAndTheRestIsExtracted) {
+  TarBuilder t;
+  t.file("missing/f", "f").link("missing/l", "x").file("g", "after").end();
+  Outcome run = extract(archive(t));
+  EXPECT_EQ(run.result.failure, "could not create the file missing/f: no such file or directory");
+  EXPECT_EQ(slurp(at("g")), "after");
+}
+
+// Containment --------------------------------------------------------------------------
+
+// Another process keeps exchanging a directory of the destination with a link
+// to an outside directory while a large archive extracts into it: whichever
+// the kernel sees, nothing is ever created outside.
+TEST_P(UnTarContainmentTest, DirectorySwappedForAnOutsideLinkNeverLeadsOutside) {
+  TarBuilder t;
+  for (int i = 0; i < 2000; ++i) {
+    std::string n = std::to_string(i);
+    t.file("d/f" + n, "data " + n);
+    if (i % 20 == 0) t.directory("d/s" + n + "/").link("d/l" + n, "target").file("d/s" + n + "/inner", n);
+  }
+  t.end();
+  std::string file = archive(t);
+  std::map<std::string, std::string> outsideBefore = snapshot(sibling());
+  long swaps = 0;
+  for (int round = 0; round < 20 && swaps < 1000; ++round) {
+    fs::remove_all(dest());
+    fs::create_directories(at("d"));
+    fs::create_symlink(sibling(), at("swap"));
+    std::atomic<bool> done{false};
+    std::atomic<long> count{0};
+    std::thread swapper([&] {
+      while (!done)
+        if (::renameat2(AT_FDCWD, at("d").c_str(), AT_FDCWD, at("swap").c_str(), RENAME_EXCHANGE) == 0) ++count;
+    });
+    testing::internal::CaptureStderr();
+    UnTar::untar(file, dest(), 0, nullptr, resolution_);
+    testing::internal::GetCapturedStderr();
+    done = true;
+    swapper.join();
+    swaps += count;
+    ASSERT_EQ(snapshot(sibling()), outsideBefore) << "created outside the destination after " << swaps << " swaps";
+  }
+  EXPECT_GE(swaps, 1000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Resolutions, UnTarContainmentTest,
+                         ::testing::Values(platform::PathResolution::automatic,
+                                           platform::PathResolution::componentWalk),
+                         resolutionName);
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Runs one archive extraction into an existing directory, exactly as the
-// installer does, and prints how the progress was reported. Extraction
-// failures are log lines on standard error; the exit status is 1 only for a
-// wrong command line.
+// installer does, and prints how the progress was reported and whether the
+// archive was extracted completely. Extraction failures are log lines on
+// standard error; the exit status is 1 for a wrong command line or an
+// incomplete extraction.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -28,10 +29,15 @@ int main(int argc, char** argv) {
   }
   long reports = 0;
   double last = -1;
-  UnTar::untar(argv[1], argv[2], static_cast<std::int32_t>(length), [&](double percent) {
+  UnTar::Result result = UnTar::untar(argv[1], argv[2], static_cast<std::int32_t>(length), [&](double percent) {
     ++reports;
     last = percent;
   });
   std::printf("progress reports: %ld\nlast percentage: %g\n", reports, last);
-  return 0;
+  if (result.complete()) {
+    std::printf("complete\n");
+    return 0;
+  }
+  std::printf("incomplete: %s\n", result.failure->c_str());
+  return 1;
 }

@@ -6,7 +6,7 @@
 // on the main queue, in the order the events happened. Creation fails (null)
 // for a URL that does not parse or whose scheme is not supported; every later
 // failure (network error, idle time-out, HTTP status 400 or above, file
-// error) arrives as the failure callback. After cancel() no callback is
+// error, a digest that does not match) arrives as the failure callback. After cancel() no callback is
 // delivered, and neither after the last reference to the download is gone.
 #pragma once
 
@@ -27,6 +27,11 @@ struct URLRequest {
   std::string url;
   int cachePolicy = 0;
   double timeoutInterval = 60.0;
+  // When set (64 lowercase hexadecimal digits), the SHA-256 of the bytes
+  // received, computed as they arrive, must equal it; otherwise the download
+  // fails with "SHA-256 mismatch: expected ..., received ..." and its file is
+  // treated as any failed download's.
+  std::string expectedSHA256{};
 };
 
 // Cache policy "reload, ignoring local and remote cache data".
@@ -48,6 +53,9 @@ struct URLError {
   std::string localizedDescription;
   // The URL that failed (after redirects).
   std::string failingURLString;
+  // The system's error number when creating or writing the destination
+  // failed (ENOSPC: the disk is full); 0 for every other failure.
+  int fileErrorNumber = 0;
   std::string description() const { return localizedDescription + " (" + failingURLString + ")"; }
 };
 

@@ -4,6 +4,7 @@
 // is missing, and a download then fails as any failed download does.
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <sha2.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -169,12 +170,13 @@ struct Transfer {
     // file until the library notices the abort; that is harmless.
     if (fileCreated) ::unlink(destination.c_str());
   }
-  bool createFile(std::string* error) {
+  bool createFile(std::string* error, int* errorNumber) {
     std::lock_guard<std::mutex> guard(fileMutex);
     if (aborted) return false;
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (allowOverwrite ? O_TRUNC : O_EXCL);
     fd = ::open(destination.c_str(), flags, 0666);
     if (fd < 0) {
+      *errorNumber = errno;
       *error = format("open(%s): %s", destination, std::strerror(errno));
       return false;
     }
@@ -205,7 +207,10 @@ class Helper {
   void postData(std::int64_t now, bool force);
   bool writeAll(const char* data, size_t length);
   void post(Event event);
-  void fail(std::string description);
+  void fail(std::string description, int fileErrorNumber = 0);
+  // The received bytes' digest against the expected one; the failure text
+  // when they differ.
+  std::optional<std::string> digestMismatch();
   std::string effectiveURL() const;
   bool isHTTP() const;
 
@@ -217,7 +222,11 @@ class Helper {
   bool responseSeen_ = false;
   long httpErrorStatus_ = 0;
   std::string fileError_;
+  int fileErrorNumber_ = 0;
   bool timedOut_ = false;
+  // The SHA-256 of the bytes written so far, when one is expected.
+  bool hashing_ = false;
+  SHA2_CTX digest_;
   std::int64_t lastActivity_ = 0;
   std::int64_t lastDataEvent_ = 0;
   curl_off_t lastReceived_ = 0;
@@ -302,10 +311,19 @@ void Helper::post(Event event) {
   });
 }
 
-void Helper::fail(std::string description) {
+void Helper::fail(std::string description, int fileErrorNumber) {
   if (transfer_->deletesFileUponFailure) transfer_->deleteFileAfterFailure();
-  Event event{Event::Kind::Failure, {}, {std::move(description), effectiveURL()}};
+  Event event{Event::Kind::Failure, {}, {std::move(description), effectiveURL(), fileErrorNumber}};
   post(std::move(event));
+}
+
+std::optional<std::string> Helper::digestMismatch() {
+  if (!hashing_) return std::nullopt;
+  char received[SHA256_DIGEST_STRING_LENGTH];
+  SHA256End(&digest_, received);
+  const std::string& expected = transfer_->request.expectedSHA256;
+  if (expected == received) return std::nullopt;
+  return format("SHA-256 mismatch: expected %s, received %s", expected, std::string(received));
 }
 
 std::string Helper::effectiveURL() const {
@@ -332,7 +350,7 @@ bool Helper::beginResponse() {
     httpErrorStatus_ = status;
     return false;
   }
-  if (!transfer_->createFile(&fileError_)) return false;
+  if (!transfer_->createFile(&fileError_, &fileErrorNumber_)) return false;
   URLResponse response;
   response.url = effectiveURL();
   response.statusCode = status;
@@ -351,6 +369,7 @@ bool Helper::writeAll(const char* data, size_t length) {
     ssize_t written = ::write(transfer_->fd, data, length);
     if (written < 0) {
       if (errno == EINTR) continue;
+      fileErrorNumber_ = errno;
       fileError_ = format("write(%s): %s", transfer_->destination, std::strerror(errno));
       return false;
     }
@@ -380,6 +399,8 @@ size_t Helper::onData(char* data, size_t size, size_t count, void* self) {
   if (helper->transfer_->aborted) return 0;
   if (!helper->responseSeen_ && !helper->beginResponse()) return 0;
   if (!helper->writeAll(data, length)) return 0;
+  // Hashed as it arrives, so a wrong archive is known when the last byte is.
+  if (helper->hashing_) SHA256Update(&helper->digest_, reinterpret_cast<const std::uint8_t*>(data), length);
   helper->lastActivity_ = steadyMicroseconds();
   helper->transfer_->pendingBytes.fetch_add(length);
   helper->postData(helper->lastActivity_, false);
@@ -443,14 +464,18 @@ void Helper::run() {
   api.curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Helper::onProgress);
   api.curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
 
+  hashing_ = !request.expectedSHA256.empty();
+  if (hashing_) SHA256Init(&digest_);
   lastActivity_ = steadyMicroseconds();
   CURLcode result = api.curl_easy_perform(curl);
   if (result == CURLE_OK && !responseSeen_) beginResponse();
 
   int fd = transfer_->fd;
   transfer_->fd = -1;
-  if (fd >= 0 && ::close(fd) != 0 && fileError_.empty())
+  if (fd >= 0 && ::close(fd) != 0 && fileError_.empty()) {
+    fileErrorNumber_ = errno;
     fileError_ = format("close(%s): %s", transfer_->destination, std::strerror(errno));
+  }
 
   if (transfer_->aborted) return;
   // Every byte is reported before the last event.
@@ -458,11 +483,13 @@ void Helper::run() {
   if (httpErrorStatus_ != 0)
     fail(format("HTTP status %ld", httpErrorStatus_));
   else if (!fileError_.empty())
-    fail(fileError_);
+    fail(fileError_, fileErrorNumber_);
   else if (timedOut_)
     fail(format("The request timed out: no data for %g seconds", request.timeoutInterval));
   else if (result != CURLE_OK)
     fail(errorBuffer_[0] ? std::string(errorBuffer_) : std::string(api.curl_easy_strerror(result)));
+  else if (std::optional<std::string> mismatch = digestMismatch())
+    fail(*mismatch);
   else
     post(Event{Event::Kind::Finish, {}, {}});
 }

@@ -104,14 +104,27 @@ inline std::int64_t gzipUncompressedSize(const fs::path& file) {
   return static_cast<std::int64_t>(b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24);
 }
 
+// A jar, made once per build tree, holding the one class className compiled
+// from source with the JDK 17.
+inline fs::path compiledJar(const std::string& name, const std::string& className, const std::string& source) {
+  return cached(name, [&](const fs::path& out) {
+    fs::path src = out.string() + ".src";
+    fs::create_directories(src);
+    std::ofstream(src / (className + ".java")) << source;
+    std::string bin = jdk17Home() + "/bin/";
+    if (runCommand({bin + "javac", "-d", src.string(), (src / (className + ".java")).string()}) != 0)
+      throw std::runtime_error("javac failed");
+    if (runCommand({bin + "jar", "cf", out.string(), "-C", src.string(), className + ".class"}) != 0)
+      throw std::runtime_error("jar failed");
+    fs::remove_all(src);
+  });
+}
+
 // A Java application that prints its arguments and the launcher's system
 // properties, optionally sleeps, echoes standard input, and exits with the
 // status given as "--exit=N".
 inline fs::path echoJar() {
-  return cached("echo.jar", [](const fs::path& out) {
-    fs::path src = out.string() + ".src";
-    fs::create_directories(src);
-    std::ofstream(src / "Echo.java") << R"(
+  return compiledJar("echo.jar", "Echo", R"(
 import java.io.*;
 public class Echo {
   public static void main(String[] args) throws Exception {
@@ -142,14 +155,7 @@ public class Echo {
     System.exit(status);
   }
 }
-)";
-    std::string bin = jdk17Home() + "/bin/";
-    if (runCommand({bin + "javac", "-d", src.string(), (src / "Echo.java").string()}) != 0)
-      throw std::runtime_error("javac failed");
-    if (runCommand({bin + "jar", "cf", out.string(), "-C", src.string(), "Echo.class"}) != 0)
-      throw std::runtime_error("jar failed");
-    fs::remove_all(src);
-  });
+)");
 }
 
 // An application bundle Test.app with the built program as its executable.

@@ -150,6 +150,8 @@ TEST_F(FrontEndTest, FailedUnpackingShowsInternalErrorAndLeavesNothing) {
           runtime / "Contents/Home/bin/unpack200",
           tool == "fails" ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
     }
+    std::ofstream(runtime / "Contents/Home/bin/java") << "#!/bin/sh\n";
+    fs::permissions(runtime / "Contents/Home/bin/java", fs::perms::owner_all);
     std::ofstream(runtime / "Contents/Home/lib/rt.jar.pack") << "packed";
     fs::path archive = root_ / "fake.tar.gz";
     ASSERT_EQ(e2e::runCommand({"tar", "-czf", archive.string(), "-C", runtime.string(), "Contents"}), 0);

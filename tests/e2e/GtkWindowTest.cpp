@@ -55,18 +55,19 @@ class GtkWindowTest : public ::testing::Test {
   // (-displayfd), so tests running side by side never share one, and it is
   // ended by its process id when the script is done.
   e2e::Run underXvfb(const fs::path& app, const std::string& script, e2e::RunOptions o) {
-    std::string display = (root_ / "display").string();
-    std::string server = "Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3> '" + display +
-                         "' 2> /dev/null & server=$!\n"
-                         "for i in $(seq 600); do grep -q '^[0-9][0-9]*$' '" +
-                         display +
-                         "' 2> /dev/null && break; sleep 0.1; done\n"
-                         "export DISPLAY=:$(cat '" +
-                         display +
-                         "'); unset XAUTHORITY WAYLAND_DISPLAY\n"
-                         "for i in $(seq 600); do xwininfo -root > /dev/null 2>&1 && break; sleep 0.1; done\n"
-                         "xwininfo -root > /dev/null 2>&1 || { echo \"no X server on $DISPLAY\" >&2; kill "
-                         "$server; exit 97; }\n";
+    std::string server = "D='" + (root_ / "display").string() + "' L='" + (root_ / "xvfb.log").string() + "'\n" +
+                         R"sh(Xvfb -displayfd 3 -noreset -screen 0 800x600x24 -nolisten tcp 3> "$D" 2> "$L" & server=$!
+ready=
+for i in $(seq 600); do
+  if grep -q '^[0-9][0-9]*$' "$D" 2> /dev/null && DISPLAY=:$(cat "$D") xwininfo -root > /dev/null 2>&1; then
+    ready=1; break
+  fi
+  kill -0 $server 2> /dev/null || break
+  sleep 0.1
+done
+[ -n "$ready" ] || { echo "no X server: $(cat "$L")" >&2; kill $server 2> /dev/null; exit 97; }
+export DISPLAY=:$(cat "$D"); unset XAUTHORITY WAYLAND_DISPLAY
+)sh";
     std::string functions =
         "window() { for i in $(seq 300); do w=$(xdotool search --onlyvisible --name \"$1\" 2>/dev/null | "
         "head -1); [ -n \"$w\" ] && { echo \"$w\"; return 0; }; sleep 0.1; done; return 1; }\n"

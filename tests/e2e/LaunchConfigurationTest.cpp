@@ -19,10 +19,7 @@ namespace {
 // Prints its arguments, the class path, every system property whose name
 // begins with "t." and the program's restart record as Java sees it; exits 3.
 fs::path probeJar() {
-  return e2e::cached("probe.jar", [](const fs::path& out) {
-    fs::path src = out.string() + ".src";
-    fs::create_directories(src);
-    std::ofstream(src / "Probe.java") << R"(
+  return e2e::compiledJar("probe.jar", "Probe", R"(
 import java.util.*;
 public class Probe {
   public static void main(String[] args) {
@@ -36,14 +33,7 @@ public class Probe {
     System.exit(3);
   }
 }
-)";
-    std::string bin = e2e::jdk17Home() + "/bin/";
-    if (e2e::runCommand({bin + "javac", "-d", src.string(), (src / "Probe.java").string()}) != 0)
-      throw std::runtime_error("javac failed");
-    if (e2e::runCommand({bin + "jar", "cf", out.string(), "-C", src.string(), "Probe.class"}) != 0)
-      throw std::runtime_error("jar failed");
-    fs::remove_all(src);
-  });
+)");
 }
 
 Value strings(std::vector<std::string> items) {
@@ -120,7 +110,8 @@ const std::string kByteOrderMark = "\xEF\xBB\xBF";
 TEST_F(LaunchConfigurationTest, OptionsFilesUnderATildeFolderWithMarksAndSelfIncludes) {
   // Beside the bundle: a mark before a comment, and two includes of itself.
   const fs::path folder = root_ / "dist~1";
-  fs::path app = probeBundle(folder, {{"OptionsFile", Value("$APP_PACKAGE/Contents/Resources/app.vmoptions")}});
+  fs::path app =
+      probeBundle(folder, {{"OptionsFile", Value("$APP_PACKAGE/Contents/Resources/app.vmoptions")}});
   write(folder / "Test.vmoptions", kByteOrderMark +
                                        "# settings\n-Dt.beside=yes\n-include-options Test.vmoptions\n"
                                        "-include-options Test.vmoptions\n-Dt.after=yes\n");
@@ -134,7 +125,8 @@ TEST_F(LaunchConfigurationTest, OptionsFilesUnderATildeFolderWithMarksAndSelfInc
   EXPECT_EQ(printed(run.out, "t.after"), "yes");
   EXPECT_EQ(printed(run.out, "t.named"), "yes");
   EXPECT_EQ(printed(run.out, "t.included"), app.string());
-  EXPECT_NE(run.err.find("include not followed: " + (folder / "Test.vmoptions").string() + " is already being read"),
+  EXPECT_NE(run.err.find("include not followed: " + (folder / "Test.vmoptions").string() +
+                         " is already being read"),
             std::string::npos)
       << run.err;
 }
@@ -147,7 +139,8 @@ TEST_F(LaunchConfigurationTest, LongClassPathReachesJavaThroughAnArgumentFile) {
                              ":$APP_PACKAGE/Contents/Resources/lib/*");
   std::set<std::string> jars = {(app / "Contents/Resources/app/probe.jar").string()};
   for (int i = 0; i < 3000; ++i) {
-    std::string name = "com.example.product.module-with-a-descriptive-name-" + std::to_string(i) + "-1.2.3.jar";
+    std::string name =
+        "com.example.product.module-with-a-descriptive-name-" + std::to_string(i) + "-1.2.3.jar";
     write(app / "Contents/Resources/lib" / name, "");
     jars.insert((app / "Contents/Resources/lib" / name).string());
   }
@@ -167,7 +160,8 @@ TEST_F(LaunchConfigurationTest, LongClassPathReachesJavaThroughAnArgumentFile) {
   EXPECT_EQ(seen, jars);
   EXPECT_GT(classPath->size(), 3 * 128 * 1024u);
   std::cout << "class path length reached: " << classPath->size() << " bytes\n";
-  EXPECT_NE(run.out.find("arg=two words\narg=\narg=@not-a-file\n"), std::string::npos) << run.out.substr(0, 200);
+  EXPECT_NE(run.out.find("arg=two words\narg=\narg=@not-a-file\n"), std::string::npos)
+      << run.out.substr(0, 200);
   EXPECT_EQ(printed(run.out, "t.quoted"), "\"a # b\" \\ 'c'");
   EXPECT_NE(run.err.find(" arguments ("), std::string::npos);
   // The run's temporary directory, made for the argument file, is gone.
@@ -176,12 +170,12 @@ TEST_F(LaunchConfigurationTest, LongClassPathReachesJavaThroughAnArgumentFile) {
 
 TEST_F(LaunchConfigurationTest, LongClassPathForAnOlderRuntimeNamesTheLimit) {
   // The application's own runtime claims Java 8, which has no argument files.
-  fs::path app = probeBundle(root_, {{"SearchSequence", strings({})}},
-                             ":" + std::string(200 * 1024, 'x'));
+  fs::path app = probeBundle(root_, {{"SearchSequence", strings({})}}, ":" + std::string(200 * 1024, 'x'));
   const fs::path jre = app / "Contents/Resources/jre.bundle/Contents";
-  write(jre / "Info.plist", Value(Dictionary{{"CFBundleExecutable", Value("libjli.so")},
-                                             {"JavaVM", Value(Dictionary{{"JVMVersion", Value("1.8.0_202")}})}})
-                                .toXML());
+  write(jre / "Info.plist",
+        Value(Dictionary{{"CFBundleExecutable", Value("libjli.so")},
+                         {"JavaVM", Value(Dictionary{{"JVMVersion", Value("1.8.0_202")}})}})
+            .toXML());
   fs::create_directories(jre / "MacOS");
   fs::create_symlink(e2e::jdk17Home() + "/lib/libjli.so", jre / "MacOS/libjli.so");
   fs::create_directory_symlink(e2e::jdk17Home(), jre / "Home");
@@ -217,12 +211,29 @@ TEST_F(LaunchConfigurationTest, RuntimeFromTheBundlesArchiveHasItsVersion) {
   EXPECT_TRUE(home->ends_with("/jre.bundle/Contents/Home")) << *home;
 }
 
+TEST_F(LaunchConfigurationTest, RuntimeBundleNamingOnlyItsVersionIsJudgedByItsJava) {
+  // A runtime bundle as make-bundle packs one: a dictionary with the version
+  // and no executable. Its Java decides the processor type.
+  fs::path app = probeBundle(
+      root_, {{"SearchSequence", strings({})},
+              {"VersionSpecificVMOptions", Value(Array{Value("17-17"), strings({"-Dt.versioned=17"})})}});
+  const fs::path jre = app / "Contents/Resources/jre.bundle/Contents";
+  write(jre / "Info.plist",
+        Value(Dictionary{{"JavaVM", Value(Dictionary{{"JVMVersion", Value("17.0.2")}})}}).toXML());
+  fs::create_directory_symlink(e2e::jdk17Home(), jre / "Home");
+
+  e2e::Run run = e2e::runProgram(e2e::executableOf(app), root_ / "run", options());
+  EXPECT_EQ(run.status, 3) << run.err;
+  EXPECT_EQ(printed(run.out, "t.versioned"), "17") << run.out;
+}
+
 TEST_F(LaunchConfigurationTest, ArgumentFileWithAMarkAndAForeignRestartRecord) {
   fs::path app = e2e::makeBundle(root_, {});
   e2e::RunOptions o = options();
   // A record another process left behind is not this program's restart.
   o.environment["QUORVANE_RUNTIME_LIBRARY"] = "1:17:/nonexistent/libjli.so";
-  e2e::Run run = invoke(app, kByteOrderMark + e2e::jdk17Home() + "\n-cp\n" + probeJar().string() + "\nProbe\nmarked", o);
+  e2e::Run run =
+      invoke(app, kByteOrderMark + e2e::jdk17Home() + "\n-cp\n" + probeJar().string() + "\nProbe\nmarked", o);
   EXPECT_EQ(run.status, 3) << run.err;
   EXPECT_EQ(printed(run.out, "arg"), "marked") << run.out;
   EXPECT_EQ(printed(run.out, "record"), "null");

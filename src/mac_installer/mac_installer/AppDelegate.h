@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "mac_installer/UnTar.h"
 #include "platform/Application.h"
 #include "platform/ConditionLock.h"
 #include "platform/FileManager.h"
@@ -48,8 +49,8 @@ class AppDelegate : public platform::ApplicationDelegate, public platform::URLDo
   // The archive extraction and the packed-jar unpacking the installation
   // uses; tests replace them.
   struct Installers {
-    std::function<void(const std::string& archive, const std::string& destination,
-                       std::int32_t uncompressedLength, const Progress& progress)>
+    std::function<UnTar::Result(const std::string& archive, const std::string& destination,
+                                std::int32_t uncompressedLength, const Progress& progress)>
         untar;
     std::function<bool(const std::string& home, const Progress& progress)> unpack;
   };
@@ -106,7 +107,8 @@ class AppDelegate : public platform::ApplicationDelegate, public platform::URLDo
   static std::string getJreLocation(const std::string& bundle, platform::FileManager& fileManager);
   // Installs the archive as "jre.bundle" in the run's temporary directory
   // (made when tempDir is absent) and returns its path. Raises the
-  // cancellation failure; ends the process when unpacking fails.
+  // cancellation failure; ends the process when the archive cannot be
+  // extracted completely, holds no runtime, or unpacking fails.
   std::string handleTar(const std::string& archive, platform::FileManager& fileManager);
 
   // The uncompressed size setting as handed to the extraction: the default
@@ -161,7 +163,7 @@ class AppDelegate : public platform::ApplicationDelegate, public platform::URLDo
   // The runtime bundle to run from: the bundle's archive installed, or a
   // runtime found on the machine. archive is the archive location in use.
   std::string provideRuntime(Launcher& launcher, platform::FileManager& fileManager, std::string& archive);
-  [[noreturn]] void reportMissingRuntime();
+  [[noreturn]] void reportMissingRuntime(const Launcher& launcher);
   // Has the archive named by "qvr.jreLocation" downloaded into a new
   // temporary directory (archive becomes its path), waits for it and
   // installs it; absent when no location is set.
@@ -184,6 +186,11 @@ class AppDelegate : public platform::ApplicationDelegate, public platform::URLDo
   // Posts a bar value from the installation's progress; may raise the
   // cancellation failure.
   void reportInstallProgress(double barValue);
+  // An archive that cannot be installed: says why in the internal-error
+  // dialog, removes the run's temporary directory and ends with status 1.
+  // An expected failure: logged in one line, without a call stack.
+  [[noreturn]] void failInstallation(const std::string& archive, const std::string& reason,
+                                     platform::FileManager& fileManager);
 
   std::chrono::microseconds windowCloseDelay_;
   // The first signal that ended the run before the child ran (0: none).

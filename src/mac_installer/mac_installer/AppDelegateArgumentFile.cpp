@@ -30,11 +30,20 @@ std::string AppDelegate::javaArgumentFileText(const std::vector<std::string>& ar
     text += '"';
     for (char c : argument) {
       switch (c) {
-        case '\\': text += "\\\\"; break;
-        case '"': text += "\\\""; break;
-        case '\n': text += "\\n"; break;
-        case '\r': text += "\\r"; break;
-        default: text += c;
+        case '\\':
+          text += "\\\\";
+          break;
+        case '"':
+          text += "\\\"";
+          break;
+        case '\n':
+          text += "\\n";
+          break;
+        case '\r':
+          text += "\\r";
+          break;
+        default:
+          text += c;
       }
     }
     text += "\"\n";
@@ -56,7 +65,8 @@ std::optional<std::string> AppDelegate::commandLineExcess(const std::vector<std:
   return std::nullopt;
 }
 
-std::vector<std::string> AppDelegate::fitCommandLine(const std::string& java, std::vector<std::string> arguments,
+std::vector<std::string> AppDelegate::fitCommandLine(const std::string& java,
+                                                     std::vector<std::string> arguments,
                                                      std::int32_t javaMajorVersion,
                                                      platform::FileManager& fileManager) {
   const std::size_t size = platform::Task::commandLineSize(java, arguments);
@@ -65,8 +75,8 @@ std::vector<std::string> AppDelegate::fitCommandLine(const std::string& java, st
     // Such a runtime has no argument files: only a command line that cannot
     // be passed at all is refused.
     if (std::optional<std::string> excess = commandLineExcess(arguments, size, space)) {
-      std::string version = javaMajorVersion > 0 ? "Java " + std::to_string(javaMajorVersion)
-                                                 : "a runtime of unknown version";
+      std::string version =
+          javaMajorVersion > 0 ? "Java " + std::to_string(javaMajorVersion) : "a runtime of unknown version";
       throw platform::Exception("NSInvalidArgumentException",
                                 *excess + "; " + version + " cannot read its arguments from a file (Java " +
                                     std::to_string(kArgumentFileMajorVersion) + " or later can)");
@@ -85,8 +95,9 @@ std::vector<std::string> AppDelegate::fitCommandLine(const std::string& java, st
   const std::string file = platform::joinPath(*tempDir, kArgumentFileName);
   std::string error;
   if (!fileManager.createFile(file, javaArgumentFileText(arguments), &error))
-    throw platform::Exception("NSInternalInconsistencyException", "cannot write the Java arguments: " + error);
-  _DLog("%s [Line %d] %d arguments (%d bytes with the environment) passed in %@", __PRETTY_FUNCTION__, __LINE__,
-        arguments.size(), size, file);
+    throw platform::Exception("NSInternalInconsistencyException",
+                              "cannot write the Java arguments: " + error);
+  _DLog("%s [Line %d] %d arguments (%d bytes with the environment) passed in %@", __PRETTY_FUNCTION__,
+        __LINE__, arguments.size(), size, file);
   return {"@" + file};
 }

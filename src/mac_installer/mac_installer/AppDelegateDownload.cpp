@@ -12,6 +12,7 @@
 #include "mac_installer/Launcher.h"
 #include "mac_installer/global.h"
 #include "platform/Bundle.h"
+#include "platform/Environment.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
@@ -25,6 +26,8 @@ constexpr const char* kPrepareInstallerKey = "PrepareInstaller";
 constexpr const char* kDownloadedArchive = "jre.tar.gz";
 constexpr double kDownloadTimeout = 60.0;
 constexpr std::int64_t kProgressTextInterval = 500000;  // microseconds
+constexpr size_t kSha256Digits = 64;
+constexpr const char* kDownloadWriteFailure = "The Java runtime could not be downloaded into %@: %@.";
 
 // White space and line breaks: the separators (Zs, Zl, Zp), tab, the line
 // break controls and NEL.
@@ -53,6 +56,22 @@ std::string trimmed(const std::string& text) {
     at += length;
   }
   return content ? text.substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin)) : std::string();
+}
+
+// The expected SHA-256 of the archive as 64 lowercase hexadecimal digits
+// (blanks around the value ignored), "" when the setting is absent; absent
+// when the value is not 64 hexadecimal digits.
+std::optional<std::string> expectedSha256(const platform::Value* value) {
+  if (!value) return std::string();
+  const std::string* text = value->asString();
+  if (!text) return std::nullopt;
+  std::string digits = trimmed(*text);
+  if (digits.size() != kSha256Digits) return std::nullopt;
+  for (char& c : digits) {
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return std::nullopt;
+  }
+  return digits;
 }
 
 std::int64_t wallClockMicroseconds() {
@@ -127,8 +146,16 @@ void AppDelegate::startDownload(const std::optional<std::string>& name, const st
   label->setStringValue(platform::format(bundleText(kDownloadingJreKey), name));
   platform::URLRequest request{url, platform::kURLRequestReloadIgnoringLocalAndRemoteCacheData,
                                kDownloadTimeout};
+  const platform::Value* digest = platform::Bundle::mainBundle()->infoDictionary().get(kJreSha256Key);
+  std::optional<std::string> sha256 = expectedSha256(digest);
   std::string error;
-  downloader = platform::makeURLDownload(request, *this, application.mainQueue(), &error);
+  if (sha256) {
+    request.expectedSHA256 = *sha256;
+    downloader = platform::makeURLDownload(request, *this, application.mainQueue(), &error);
+  } else {
+    // Nothing could be verified, so nothing is fetched.
+    error = platform::format("malformed %@ value %@: 64 hexadecimal digits expected", kJreSha256Key, digest);
+  }
   if (!downloader) {
     platform::log("%s [Line %d] Download failed! Error - %@ %@", __PRETTY_FUNCTION__, __LINE__, error, url);
     // Nothing was written into the run's directory; it goes as well.
@@ -179,7 +206,15 @@ void AppDelegate::download(platform::URLDownload&, const platform::URLError& err
   platform::log("%s [Line %d] Download failed! Error - %@ %@", __PRETTY_FUNCTION__, __LINE__,
                 error.localizedDescription, error.failingURLString);
   if (tempDir) platform::FileManager().removeItem(*tempDir);
-  Launcher::displayError(kDownloadJreError);
+  // A full disk (or another failure to write the file) is no network problem.
+  if (error.fileErrorNumber != 0) {
+    std::string directory = platform::temporaryDirectory();
+    while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+    Launcher::displayError(kInternalError, platform::format(kDownloadWriteFailure, directory,
+                                                            platform::errorInWords(error.fileErrorNumber)));
+  } else {
+    Launcher::displayError(kDownloadJreError);
+  }
   endProcess(1);
 }
 

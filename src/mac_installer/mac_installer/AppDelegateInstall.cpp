@@ -26,6 +26,9 @@ constexpr double kExtractionShare = 0.7;
 constexpr double kUnpackStart = 70;
 constexpr double kUnpackShare = 0.3;
 constexpr const char* kUnpackFailure = "could not run unpack200";
+constexpr const char* kInstallFailure = "The Java runtime archive %@ could not be installed: %@.";
+constexpr const char* kJavaExecutable = "bin/java";
+constexpr const char* kRuntimeHome = "Contents/Home";
 
 // The integer at the start of a text, as a number setting written as text is
 // read: leading blanks, an optional sign, digits. Absent without digits.
@@ -46,7 +49,7 @@ std::optional<std::int64_t> leadingInteger(const std::string& text) {
 AppDelegate::Installers AppDelegate::defaultInstallers() {
   Installers installers;
   installers.untar = [](const std::string& archive, const std::string& destination, std::int32_t length,
-                        const Progress& progress) { UnTar::untar(archive, destination, length, progress); };
+                        const Progress& progress) { return UnTar::untar(archive, destination, length, progress); };
   installers.unpack = [](const std::string& home, const Progress& progress) {
     return Unpacker::unpack(home, progress);
   };
@@ -94,11 +97,20 @@ std::string AppDelegate::handleTar(const std::string& archive, platform::FileMan
   std::int32_t size = uncompressedSizeSetting(info.get(kJreUncompressedSizeKey));
   fileManager.createDirectory(destination, false);
 
-  installers.untar(archive, destination, size,
-                   [this](double percent) { reportInstallProgress(percent * kExtractionShare); });
+  UnTar::Result extracted = installers.untar(
+      archive, destination, size, [this](double percent) { reportInstallProgress(percent * kExtractionShare); });
   _DLog("%s [Line %d] jre destination %@", __PRETTY_FUNCTION__, __LINE__, destination);
+  if (!extracted.complete()) failInstallation(archive, *extracted.failure, fileManager);
 
   std::string unpackDirectory = getJreLocation(destination, fileManager);
+  // The executable the worker runs; without it the archive held something else.
+  std::string java = platform::joinPath(unpackDirectory, kJavaExecutable);
+  if (!fileManager.isExecutableFile(java)) {
+    // A bundle without Contents/Home is its own home; the runtime belongs there.
+    std::string expected = unpackDirectory == destination ? std::string(kRuntimeHome) + "/" + kJavaExecutable
+                                                          : java.substr(destination.size() + 1);
+    failInstallation(archive, "it holds no Java runtime (no executable " + expected + ")", fileManager);
+  }
   std::string jre = platform::joinPath(unpackDirectory, kJreDirectoryName);
   if (fileManager.fileExists(jre)) unpackDirectory = jre;
   checkCancelled();
@@ -120,5 +132,14 @@ std::string AppDelegate::handleTar(const std::string& archive, platform::FileMan
   // The half-installed runtime is of no use to anyone.
   fileManager.removeItem(*tempDir);
   tempDir.reset();
+  endProcess(1);
+}
+
+void AppDelegate::failInstallation(const std::string& archive, const std::string& reason,
+                                   platform::FileManager& fileManager) {
+  std::string text = platform::format(kInstallFailure, archive, reason);
+  platform::log("%s [Line %d] %@", __PRETTY_FUNCTION__, __LINE__, text);
+  if (tempDir) fileManager.removeItem(*tempDir);
+  Launcher::displayError(kInternalError, text);
   endProcess(1);
 }
