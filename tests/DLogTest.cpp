@@ -42,7 +42,7 @@ class DLogTest : public testing::Test {
 
 TEST_F(DLogTest, OnlyLowerCaseYesTurnsLoggingOn) {
   std::string on = logWith("yes");
-  EXPECT_THAT(on, HasSubstr("logWith(const char*) [Line "));
+  EXPECT_THAT(on, HasSubstr("] DLogTest::logWith [Line "));
   EXPECT_THAT(on, HasSubstr("] value (null)\n"));
   EXPECT_EQ(logStatus.load(), 1);
   for (const char* off : {static_cast<const char*>(nullptr), "", "YES", "Yes", "yes ", "1", "true"}) {

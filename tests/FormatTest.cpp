@@ -30,3 +30,25 @@ TEST(FormatTest, CollectionsUseTheDescriptionForm) {
   d["n"] = Value::integer(5);
   EXPECT_EQ(Value(d).description(), "{\n    key = value;\n    n = 5;\n}");
 }
+
+TEST(FormatTest, LogLinesNameTheirRoutineNotItsSignature) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"int main(int, char**)", "main"},
+      {"static std::optional<std::__cxx11::basic_string<char> > platform::Bundle::open(const std::string&, "
+       "int)",
+       "Bundle::open"},
+      {"void Launcher::searchSequence(platform::FileManager&, const platform::Value&, const "
+       "SearchConstraints&)",
+       "Launcher::searchSequence"},
+      {"platform::Bundle::open(const std::string&, int)::<lambda(const auto:11&)> [with auto:11 = int]",
+       "Bundle::open"},
+      {"AppDelegate::worker()::<lambda()>", "AppDelegate::worker"},
+      {"void {anonymous}::expandArgumentFiles(const {anonymous}::ListFunctions&)", "expandArgumentFiles"},
+      {"void {anonymous}::T::op(X) const [with X = std::map<int, int>]", "T::op"},
+      {"int {anonymous}::T::operator()(int)", "T::operator()"},
+      {"std::vector<int> Holder<std::pair<int, int> >::items() const", "Holder::items"},
+      {"main", "main"},
+      {"(null)", "(null)"},
+  };
+  for (const auto& [signature, name] : cases) EXPECT_EQ(platform::routineName(signature), name) << signature;
+}

@@ -95,6 +95,7 @@ TEST_F(UserDefaultsTest, ReadsJavaPreferencesNode) {
              "  <entry value=\"no key\"/>\n"
              "</map>\n");
   UserDefaults defaults;
+  defaults.userHomeDirectoryOverride = dir_ / "user";  // no store there
   defaults.addSuiteNamed("com.quorvane.installations");
   std::optional<Value> node = defaults.dictionaryForKey("/com/quorvane/installations/");
   ASSERT_TRUE(node);
@@ -109,6 +110,7 @@ TEST_F(UserDefaultsTest, JavaPreferencesRefusesBadNodesAndFiles) {
   writePrefs("other", "<root/>");
   writeFile(dir_ / "home/.java/escape/prefs.xml", "<map><entry key=\"a\" value=\"b\"/></map>");
   UserDefaults defaults;
+  defaults.userHomeDirectoryOverride = dir_ / "user";  // no store there
   EXPECT_EQ(defaults.dictionaryForKey("/broken/"), std::nullopt);
   EXPECT_EQ(defaults.dictionaryForKey("/other/"), std::nullopt);
   EXPECT_EQ(defaults.dictionaryForKey("/missing/"), std::nullopt);
@@ -116,5 +118,37 @@ TEST_F(UserDefaultsTest, JavaPreferencesRefusesBadNodesAndFiles) {
   EXPECT_EQ(defaults.dictionaryForKey("//"), std::nullopt);
   EXPECT_EQ(defaults.dictionaryForKey("relative/"), std::nullopt);
   EXPECT_EQ(defaults.javaPreferencesFileOf("/a//b/"), std::nullopt);
-  EXPECT_EQ(defaults.javaPreferencesFileOf("/a/b/"), dir_ / "home/.java/.userPrefs/a/b/prefs.xml");
+  defaults.userHomeDirectoryOverride = dir_ / "user";
+  EXPECT_EQ(defaults.javaPreferencesFileOf("/a/b/"), dir_ / "user/.java/.userPrefs/a/b/prefs.xml");
+  EXPECT_EQ(defaults.javaPreferencesFileOf("/a/b/", dir_ / "home"),
+            dir_ / "home/.java/.userPrefs/a/b/prefs.xml");
+}
+
+TEST_F(UserDefaultsTest, JavaStoresOfThePasswordHomeAndOfHomeAreBothRead) {
+  // Java writes its store under the password database's home whatever $HOME
+  // says; a store under $HOME is read after it.
+  writeDomain("com.quorvane.installations",
+              {{"/com/quorvane/installations/", Value(Dictionary{{"from", Value("suite")}})}});
+  writePrefs("com/quorvane/installations", "<map><entry key=\"from\" value=\"home\"/></map>");
+  writeFile(dir_ / "user/.java/.userPrefs/com/quorvane/installations/prefs.xml",
+            "<map><entry key=\"from\" value=\"user\"/></map>");
+  UserDefaults defaults;
+  defaults.userHomeDirectoryOverride = dir_ / "user";
+  EXPECT_EQ(defaults.javaPreferencesHomes(), (std::vector<std::string>{dir_ / "user", dir_ / "home"}));
+  EXPECT_EQ(defaults.dictionaryForKey("/com/quorvane/installations/")->getString("from"), "user")
+      << "without the suite, the store Java writes";
+  defaults.addSuiteNamed("com.quorvane.installations");
+  std::vector<Value> found = defaults.dictionariesForKey("/com/quorvane/installations/");
+  ASSERT_EQ(found.size(), 3u);
+  EXPECT_EQ(found[0].getString("from"), "suite");
+  EXPECT_EQ(found[1].getString("from"), "user");
+  EXPECT_EQ(found[2].getString("from"), "home");
+
+  // One home under two names is read once.
+  defaults.userHomeDirectoryOverride = dir_ / "home/";
+  EXPECT_EQ(defaults.javaPreferencesHomes(), (std::vector<std::string>{dir_ / "home"}));
+  std::filesystem::create_directory_symlink(dir_ / "home", dir_.path() / "alias");
+  defaults.userHomeDirectoryOverride = dir_ / "alias";
+  EXPECT_EQ(defaults.javaPreferencesHomes(), (std::vector<std::string>{dir_ / "alias"}));
+  EXPECT_EQ(defaults.dictionariesForKey("/com/quorvane/installations/").size(), 2u);
 }

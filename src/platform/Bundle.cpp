@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <sstream>
 
@@ -28,23 +27,9 @@ std::string trimTrailingSlashes(std::string p) {
   return p;
 }
 
-// JAVA_VERSION="17.0.15" from a JDK's release file. Only a regular file is
-// read (a named pipe would block the search) and only its start: a real
-// release file is a few hundred bytes.
-std::optional<std::string> releaseJavaVersion(const std::string& releaseFile) {
-  constexpr std::streamsize kMaxReleaseSize = 64 * 1024;
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(releaseFile, error)) return std::nullopt;
-  std::ifstream file(releaseFile, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::string head;
-  char chunk[4096];
-  while (static_cast<std::streamsize>(head.size()) < kMaxReleaseSize) {
-    file.read(chunk, sizeof chunk);
-    if (file.gcount() <= 0) break;
-    head.append(chunk, static_cast<size_t>(file.gcount()));
-  }
-  std::istringstream in(head);
+// JAVA_VERSION="17.0.15" from the text of a JDK's release file.
+std::optional<std::string> releaseJavaVersion(const std::string& release) {
+  std::istringstream in(release);
   std::string line;
   while (std::getline(in, line)) {
     if (line.rfind("JAVA_VERSION=", 0) != 0) continue;
@@ -91,27 +76,34 @@ std::shared_ptr<Bundle> Bundle::open(const std::string& path) {
   if (fm.fileExists(plist)) {
     // A damaged dictionary leaves the bundle without settings; say so, since
     // every setting then silently takes its default.
-    if (auto v = Value::readFile(plist); v && v->asDictionary())
+    if (auto v = Value::readFile(plist); v && v->asDictionary()) {
       b->info_ = std::move(*v);
-    else
+    } else {
       platform::log("%s [Line %d] could not read the information dictionary %s", __PRETTY_FUNCTION__, __LINE__, plist);
+      b->infoProblem_ = "Contents/Info.plist could not be read";
+    }
   } else {
     // A JDK home, or a runtime bundle around one without a dictionary of its
     // own (a JDK packed under Contents/Home): the home's release file tells
     // the version.
     for (std::string home : {b->path_, joinPath(b->path_, "Contents/Home")}) {
-      if (!fm.fileExists(joinPath(home, "release"))) continue;
+      std::string release = joinPath(home, "release");
+      if (!fm.fileExists(release)) continue;
       Dictionary info;
       info["CFBundleExecutable"] = Value("java");
-      if (auto version = releaseJavaVersion(joinPath(home, "release"))) {
+      std::optional<std::string> text = fm.contentsOfRegularFile(release);
+      if (std::optional<std::string> version = text ? releaseJavaVersion(*text) : std::nullopt) {
         Dictionary javaVM;
         javaVM["JVMVersion"] = Value(*version);
         info["JavaVM"] = Value(std::move(javaVM));
+      } else {
+        b->infoProblem_ = text ? "release file without JAVA_VERSION" : "release file could not be read";
       }
       b->info_ = Value(std::move(info));
       b->releaseHome_ = std::move(home);
       break;
     }
+    if (b->releaseHome_.empty()) b->infoProblem_ = "no Contents/Info.plist and no release file";
   }
   return b;
 }

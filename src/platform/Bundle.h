@@ -65,6 +65,10 @@ class Bundle {
 
   // True when the bundle is a plain Linux JDK home opened through "release".
   bool isRuntimeHome() const { return !releaseHome_.empty() && releaseHome_ == path_; }
+  // Why the dictionary is empty or lacks a runtime version, in words ("no
+  // Contents/Info.plist and no release file", "release file without
+  // JAVA_VERSION", ...); absent when a dictionary or version was read.
+  const std::optional<std::string>& infoProblem() const { return infoProblem_; }
 
  private:
   Bundle() = default;
@@ -73,6 +77,7 @@ class Bundle {
   // The JDK home whose release file gave the dictionary: the bundle itself
   // or its Contents/Home; empty for a bundle with its own dictionary.
   std::string releaseHome_;
+  std::optional<std::string> infoProblem_;
 };
 
 // Reads the processor types of an executable file: Mach-O (thin or fat, 32 or

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "platform/FileDescriptor.h"
+#include "platform/Log.h"
 
 namespace platform {
 
@@ -45,6 +46,12 @@ bool FileManager::isWritable(const std::string& path) const {
 bool FileManager::isExecutableFile(const std::string& path) const {
   struct stat st{};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+std::optional<FileIdentity> FileManager::identityOf(const std::string& path) const {
+  struct stat st{};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 std::optional<std::vector<std::string>> FileManager::contentsOfDirectory(const std::string& path) const {
@@ -93,22 +100,74 @@ std::string FileManager::currentDirectory() const {
 }
 
 std::optional<std::string> FileManager::contentsAtPath(const std::string& path) const {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  FileDescriptor file = FileDescriptor::open(path, O_RDONLY);
+  if (!file) return std::nullopt;
   std::string contents;
   char buffer[65536];
   for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      contents.append(buffer, static_cast<size_t>(n));
-    } else if (n == 0) {
-      break;
-    } else if (errno != EINTR) {
-      ::close(fd);
+    long n = file.read(buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) return std::nullopt;
+    contents.append(buffer, static_cast<size_t>(n));
+  }
+  return contents;
+}
+
+namespace {
+
+const char* kindOfFile(unsigned mode) {
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISFIFO(mode)) return "a named pipe";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "not a regular file";
+}
+
+}  // namespace
+
+std::optional<std::string> FileManager::contentsOfRegularFile(const std::string& path,
+                                                              std::size_t limit) const {
+  // Non-blocking, so that opening a named pipe returns at once instead of
+  // waiting for a writer; the type test below then refuses it.
+  FileDescriptor file = FileDescriptor::open(path, O_RDONLY | O_NONBLOCK);
+  if (!file) {
+    if (errno != ENOENT && errno != ENOTDIR)
+      log("%s [Line %d] not reading %@: %s", __PRETTY_FUNCTION__, __LINE__, path, std::strerror(errno));
+    return std::nullopt;
+  }
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0) {
+    log("%s [Line %d] not reading %@: %s", __PRETTY_FUNCTION__, __LINE__, path, std::strerror(errno));
+    return std::nullopt;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    log("%s [Line %d] not reading %@: it is %s", __PRETTY_FUNCTION__, __LINE__, path, kindOfFile(st.st_mode));
+    return std::nullopt;
+  }
+  auto size = static_cast<std::uint64_t>(st.st_size);
+  if (size > limit) {
+    log("%s [Line %d] not reading %@: %llu bytes, more than %llu", __PRETTY_FUNCTION__, __LINE__, path,
+        static_cast<unsigned long long>(size), static_cast<unsigned long long>(limit));
+    return std::nullopt;
+  }
+  std::string contents;
+  contents.reserve(static_cast<std::size_t>(size));
+  char buffer[65536];
+  for (;;) {
+    long n = file.read(buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      log("%s [Line %d] not reading %@: %s", __PRETTY_FUNCTION__, __LINE__, path, std::strerror(errno));
+      return std::nullopt;
+    }
+    contents.append(buffer, static_cast<std::size_t>(n));
+    // A file that grows while it is read stays within the limit all the same.
+    if (contents.size() > limit) {
+      log("%s [Line %d] not reading %@: more than %llu bytes", __PRETTY_FUNCTION__, __LINE__, path,
+          static_cast<unsigned long long>(limit));
       return std::nullopt;
     }
   }
-  ::close(fd);
   return contents;
 }
 

@@ -3,12 +3,26 @@
 // Failures are ordinary outcomes (false or absent), never exceptions.
 #pragma once
 
+#include <compare>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace platform {
+
+// The largest file read as settings: property lists, release files, strings
+// tables, options files, the Java preferences store.
+inline constexpr std::size_t kMaxSettingsFileSize = 16 * 1024 * 1024;
+
+// What makes two paths the same file: its device and inode.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  auto operator<=>(const FileIdentity&) const = default;
+};
 
 class FileManager {
  public:
@@ -22,6 +36,8 @@ class FileManager {
   bool isWritable(const std::string& path) const;
   // True for a regular file (links followed) this process may execute.
   bool isExecutableFile(const std::string& path) const;
+  // The identity of what path names (links are followed); absent when nothing is there.
+  std::optional<FileIdentity> identityOf(const std::string& path) const;
 
   // Entry names of a directory in the file system's own order, without "."
   // and ".."; absent when the directory cannot be read.
@@ -41,6 +57,13 @@ class FileManager {
   // The whole contents of a file; absent when it cannot be opened or read
   // (missing, a directory, no permission, a read error).
   std::optional<std::string> contentsAtPath(const std::string& path) const;
+  // The contents of a settings file: read only when path names a regular
+  // file (links followed) of at most limit bytes. Anything else (a directory,
+  // a named pipe, a device, a bigger file) is absent with an unconditional
+  // log line, and is never waited on or read. Missing files are absent
+  // without a line.
+  std::optional<std::string> contentsOfRegularFile(const std::string& path,
+                                                   std::size_t limit = kMaxSettingsFileSize) const;
   // Removes one file or link, never a directory; false when nothing was removed.
   bool removeFile(const std::string& path) const;
   // Creates a new file (never replacing one) readable by the user alone and

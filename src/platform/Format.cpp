@@ -100,7 +100,63 @@ std::string render(const Conversion& conversion, const FormatArg& arg) {
   }
 }
 
+// Splits a qualified name at its "::" outside template arguments.
+std::vector<std::string_view> qualifiedParts(std::string_view name) {
+  std::vector<std::string_view> parts;
+  int depth = 0;
+  size_t start = 0;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == '<') ++depth;
+    if (name[i] == '>' && depth > 0) --depth;
+    if (depth == 0 && name.compare(i, 2, "::") == 0) {
+      parts.push_back(name.substr(start, i - start));
+      start = i + 2;
+      ++i;
+    }
+  }
+  parts.push_back(name.substr(start));
+  return parts;
+}
+
+std::string_view withoutTemplateArguments(std::string_view part) {
+  size_t open = part.find('<');
+  // "operator<" and its kin keep their angle brackets.
+  if (open == std::string_view::npos || part.starts_with("operator")) return part;
+  return part.substr(0, open);
+}
+
+bool isClassName(std::string_view part) { return !part.empty() && part[0] >= 'A' && part[0] <= 'Z'; }
+
 }  // namespace
+
+std::string routineName(std::string_view signature) {
+  // The routine's name ends at the first "(" outside template arguments
+  // (after "operator()" itself) and starts after the last blank before it
+  // outside template arguments (the return type and "static" come first).
+  int depth = 0;
+  size_t nameStart = 0, paren = std::string_view::npos;
+  for (size_t i = 0; i < signature.size(); ++i) {
+    char c = signature[i];
+    if (c == '<') ++depth;
+    if (c == '>' && depth > 0) --depth;
+    if (depth > 0) continue;
+    if (c == ' ') nameStart = i + 1;
+    if (c == '(') {
+      if (signature.substr(0, i).ends_with("operator") && signature.compare(i, 2, "()") == 0) {
+        ++i;
+        continue;
+      }
+      paren = i;
+      break;
+    }
+  }
+  if (paren == std::string_view::npos || paren <= nameStart) return std::string(signature);
+  std::vector<std::string_view> parts = qualifiedParts(signature.substr(nameStart, paren - nameStart));
+  std::string name(withoutTemplateArguments(parts.back()));
+  if (parts.size() >= 2 && isClassName(parts[parts.size() - 2]))
+    name = std::string(withoutTemplateArguments(parts[parts.size() - 2])) + "::" + name;
+  return name;
+}
 
 FormatArg::FormatArg(const std::vector<std::string>& list) : kind_(Kind::Object) {
   Array a;

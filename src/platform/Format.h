@@ -77,6 +77,14 @@ class FormatArg {
 // from a strings table at run time).
 std::string formatList(std::string_view format, const std::vector<FormatArg>& args);
 
+// The name a log line gives its routine: "Class::operation", or a free
+// function's name, from a full C++ signature such as __PRETTY_FUNCTION__
+// gives ("static std::shared_ptr<platform::Bundle> platform::Bundle::open(const
+// std::string&)" becomes "Bundle::open"). Namespaces, the return type, the
+// parameters and the parts of lambdas are left out. A text that is no
+// signature is returned unchanged.
+std::string routineName(std::string_view signature);
+
 template <typename... A>
 std::string format(std::string_view fmt, const A&... args) {
   return formatList(fmt, std::vector<FormatArg>{FormatArg(args)...});

@@ -25,6 +25,13 @@ std::string processName() {
 
 }  // namespace
 
+std::string formatLogLine(std::string_view fmt, std::vector<FormatArg> args) {
+  constexpr std::string_view kRoutinePrefix = "%s [Line %d] ";
+  if (fmt.starts_with(kRoutinePrefix) && !args.empty() && args[0].kind() == FormatArg::Kind::Text)
+    args[0] = FormatArg(routineName(args[0].text()));
+  return formatList(fmt, args);
+}
+
 void logLine(std::string_view message) {
   static const std::string name = processName();
   struct timeval tv{};

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/FileManager.h"
 #include "platform/Value.h"
 
 namespace platform {
@@ -220,10 +221,9 @@ std::optional<StringsTable> parseStringsTable(std::string_view bytes) {
 }
 
 std::optional<StringsTable> readStringsTable(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return parseStringsTable(bytes);
+  std::optional<std::string> bytes = FileManager().contentsOfRegularFile(path);
+  if (!bytes) return std::nullopt;
+  return parseStringsTable(*bytes);
 }
 
 }  // namespace platform

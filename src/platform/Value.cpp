@@ -11,6 +11,7 @@
 #include <limits>
 #include <sstream>
 
+#include "platform/FileManager.h"
 #include "platform/PropertyList.h"
 
 namespace platform {
@@ -193,11 +194,9 @@ std::optional<Value> Value::parse(std::string_view bytes) {
 }
 
 std::optional<Value> Value::readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return parse(bytes);
+  std::optional<std::string> bytes = FileManager().contentsOfRegularFile(path);
+  if (!bytes) return std::nullopt;
+  return parse(*bytes);
 }
 
 std::string Value::toXML() const { return propertylist::writeXML(*this); }

@@ -129,6 +129,14 @@ TEST_F(MainDispatchTest, ThreeArgumentsWithTheMarkerTakeTheInvokeOtherPath) {
   // No runtime from the argument file: the catalogue's text, with the
   // minimum version and the name, under the bundle name as title.
   EXPECT_THAT(r.err, HasSubstr("Dispatch Test: Dispatch Test needs Java 99.\n"));
+  // Before it, the failure report says why.
+  size_t report = r.err.find(
+      "No suitable Java runtime was found. Constraints: minimum none, maximum none, "
+      "pre-releases allowed, identifier prefix none, architecture ");
+  EXPECT_NE(report, std::string::npos) << r.err;
+  EXPECT_THAT(r.err,
+              HasSubstr("\n  argument file " + argFile + ": cannot be read\nRun with QUORVANE_LOG=yes"));
+  EXPECT_LT(report, r.err.find("Dispatch Test: Dispatch Test needs Java 99."));
 }
 
 TEST_F(MainDispatchTest, EveryArgumentIsLoggedOnceBeforeTheDecision) {
@@ -147,7 +155,8 @@ TEST_F(MainDispatchTest, EveryArgumentIsLoggedOnceBeforeTheDecision) {
   }
   // The line convention and the platform log's prefix: date, time with
   // milliseconds, process name and identifiers.
-  std::regex started(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [^ ]+\[\d+:\d+\] int main\(int, char\*\*\) \[Line \d+\] app started 5\n)");
+  std::regex started(
+      R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [^ ]+\[\d+:\d+\] main \[Line \d+\] app started 5\n)");
   EXPECT_TRUE(std::regex_search(r.err, started)) << r.err;
 }
 

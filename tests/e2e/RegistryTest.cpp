@@ -3,6 +3,7 @@
 // temporary home, and the registry search reads it back.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -63,6 +64,9 @@ class RegistryTest : public ::testing::Test {
     ::unsetenv("XDG_CONFIG_HOME");  // the suite's file lies under HOME/.config
     fs::create_directories(dir / "home");
     savedLog = logStatus.exchange(1);
+    // The user's home in the password database, where Java keeps its store
+    // whatever HOME says: the test's own, not the real user's.
+    launcher.userDefaults.userHomeDirectoryOverride = dir / "user";
   }
   void TearDown() override {
     if (capturing) ::testing::internal::GetCapturedStderr();
@@ -73,10 +77,11 @@ class RegistryTest : public ::testing::Test {
     launchJavaVersion = nullptr;
   }
 
-  // Runs the Java program with HOME (and so Java's user.home) at the test's home.
-  void writeRegistry(const std::vector<std::string>& keysAndValues) {
+  // Runs the Java program with its user.home at the test's home (by default
+  // the one HOME names).
+  void writeRegistry(const std::vector<std::string>& keysAndValues, const std::string& home = "home") {
     std::string source = dir.write("WritePrefs.java", kWritePrefs);
-    std::vector<std::string> arguments = {"-Duser.home=" + (dir / "home"), source};
+    std::vector<std::string> arguments = {"-Duser.home=" + (dir / home), source};
     arguments.insert(arguments.end(), keysAndValues.begin(), keysAndValues.end());
     platform::Task task;
     task.setLaunchPath(*java);
@@ -84,7 +89,7 @@ class RegistryTest : public ::testing::Test {
     task.launch();
     task.waitUntilExit();
     ASSERT_EQ(task.terminationStatus(), 0);
-    ASSERT_TRUE(fs::exists(dir / "home/.java/.userPrefs/com/quorvane/installations/prefs.xml"));
+    ASSERT_TRUE(fs::exists(dir / (home + "/.java/.userPrefs/com/quorvane/installations/prefs.xml")));
   }
 
   std::string makeRuntime(const std::string& relative, const std::string& version) {
@@ -95,6 +100,8 @@ class RegistryTest : public ::testing::Test {
     info["CFBundleExecutable"] = Value("libjli.dylib");
     dir.write(relative + "/Contents/Info.plist", Value(std::move(info)).toXML());
     dir.write(relative + "/Contents/MacOS/libjli.dylib", machO(kRequired));
+    std::string java = dir.write(relative + "/Contents/Home/bin/java", elf(kRequiredElf));
+    ::chmod(java.c_str(), 0755);
     return dir / relative;
   }
   void makeApp(const std::string& name, std::optional<std::string> appId, std::optional<std::string> min = {}) {
@@ -187,6 +194,20 @@ TEST_F(RegistryTest, SuitePropertyListCarriedOverIsReadToo) {
 
   makeApp("App", "carried");
   EXPECT_EQ(searchRegistry(), d1 + "/App.app/Contents/Resources/jre.bundle");
+}
+
+TEST_F(RegistryTest, StoreIsReadWhereJavaWritesItWhateverHomeSays) {
+  // Java writes under its user.home, the password database's home; HOME
+  // names another directory, whose store records another installation.
+  const std::string d1 = dir / "d1", d2 = dir / "d2";
+  makeRuntime("d1/.quorvane/jre.bundle", "11.0.2");
+  makeRuntime("d2/.quorvane/jre.bundle", "17.0.2");
+  writeRegistry({"allinstdirsboth", d2}, "user");
+  writeRegistry({"allinstdirsboth", d1, "allinstdirshomeonly", d1});
+  makeApp("App", "both");
+  EXPECT_EQ(searchRegistry(), d2 + "/.quorvane/jre.bundle");
+  makeApp("HomeOnly", "homeonly");
+  EXPECT_EQ(searchRegistry(), d1 + "/.quorvane/jre.bundle") << "the store under HOME is read too";
 }
 
 }  // namespace

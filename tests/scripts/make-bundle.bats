@@ -68,6 +68,8 @@ accepted() {
 
 @test "runtimes and JDKs must hold bin/java, and only one runtime source is taken" {
   refused --runtime 'has no bin/java' --runtime "$BATS_TEST_TMPDIR"
+  mkdir -p jre.bundle/Contents/Home/bin && ln -s "$JDK17/bin/java" jre.bundle/Contents/Home/bin/java
+  refused --runtime 'give its home, jre.bundle/Contents/Home' --runtime jre.bundle
   refused --jdk 'has no bin/java' --jlink java.base --jdk "$BATS_TEST_TMPDIR"
   refused --jdk 'only used with --jlink' --jdk "$JDK17"
   refused --jlink 'is not a list of module names' --jlink 'java.base java.sql' --jdk "$JDK17"

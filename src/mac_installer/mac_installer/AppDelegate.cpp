@@ -233,10 +233,11 @@ std::string AppDelegate::provideRuntime(Launcher& launcher, platform::FileManage
   }
   if (found) return absolutePath(*found);
   if (std::optional<std::string> downloaded = downloadRuntime(fileManager, archive)) return *downloaded;
-  reportMissingRuntime();
+  reportMissingRuntime(launcher);
 }
 
-void AppDelegate::reportMissingRuntime() {
+void AppDelegate::reportMissingRuntime(const Launcher& launcher) {
+  launcher.writeSearchReport();
   std::optional<std::string> name = platform::Bundle::mainBundle()->infoDictionary().getString(kBundleNameKey);
   Launcher::displayError(kAppleJavaMinVersionError, Launcher::getJavaMinVersion(), name);
   endProcess(1);

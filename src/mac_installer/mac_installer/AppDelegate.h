@@ -163,7 +163,7 @@ class AppDelegate : public platform::ApplicationDelegate, public platform::URLDo
   // The runtime bundle to run from: the bundle's archive installed, or a
   // runtime found on the machine. archive is the archive location in use.
   std::string provideRuntime(Launcher& launcher, platform::FileManager& fileManager, std::string& archive);
-  [[noreturn]] void reportMissingRuntime();
+  [[noreturn]] void reportMissingRuntime(const Launcher& launcher);
   // Has the archive named by "qvr.jreLocation" downloaded into a new
   // temporary directory (archive becomes its path), waits for it and
   // installs it; absent when no location is set.

@@ -225,6 +225,7 @@ void expandArgumentFiles(const ListFunctions& list) {
 std::int32_t Launcher::launch() {
   if (!javaBundlePath) {
     _DLog("%s [Line %d] no suitable JRE found.", __PRETTY_FUNCTION__, __LINE__);
+    writeSearchReport();
     displayError(kAppleJavaMinVersionError, getJavaMinVersion(),
                  platform::Bundle::mainBundle()->infoDictionary().getString(kBundleNameKey));
     return 1;
@@ -338,6 +339,8 @@ Launcher& Launcher::load(const char* programPath, const char* argumentFilePath) 
   // a directory named by mistake is left alone.
   fileManager.removeFile(argumentFilePath);
 
+  // The runtime named here is taken whatever its version; the report says so.
+  searchReport.constraints = SearchConstraints{std::nullopt, std::nullopt, std::nullopt, true};
   std::vector<std::string> lines;
   if (content) {
     lines = splitLines(*content);
@@ -346,7 +349,12 @@ Launcher& Launcher::load(const char* programPath, const char* argumentFilePath) 
     _DLog("%s [Line %d] invoke other arguments %@", __PRETTY_FUNCTION__, __LINE__,
           static_cast<const platform::Value*>(nullptr));
   }
-  if (lines.size() < 2) return *this;
+  if (lines.size() < 2) {
+    noteEmptyPlace(
+        platform::format(content ? "argument file %s: names no runtime" : "argument file %s: cannot be read",
+                         argumentFilePath));
+    return *this;
+  }
 
   javaBundlePath = lines[0];
   javaBundle = platform::Bundle::open(lines[0]);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "platform/Bundle.h"
 #include "platform/FileManager.h"
 #include "platform/Paths.h"
+#include "platform/UserDefaults.h"
 #include "platform/Value.h"
 
 // JLI_Launch of the runtime's launcher library: fourteen arguments.
@@ -70,6 +72,9 @@ inline constexpr std::string_view kAppPackageVariable = "$APP_PACKAGE";
 // location itself (or its "jre" when that exists).
 std::string runtimeHomeOf(const std::string& location, const platform::FileManager& fileManager);
 
+// The name of a Mach-O CPU type in reports: "x86_64", "arm64", ...
+std::string architectureName(std::int32_t cpuType);
+
 class Launcher {
  public:
   Launcher();
@@ -86,6 +91,9 @@ class Launcher {
   // Search roots, replaceable by tests.
   std::string internetPluginPath;
   std::string virtualMachinesDirectory;
+  // The user defaults the installation registry is read from; tests point
+  // them at their own directories.
+  platform::UserDefaults userDefaults;
 
   // Makes a runtime installed from an archive in this run the chosen one and
   // judges it as the application's own runtime is (no constraints), so that
@@ -189,10 +197,14 @@ class Launcher {
                                const std::optional<std::string>& minVersion,
                                const std::optional<std::string>& maxVersion,
                                const std::optional<std::string>& requiredVmIdPrefix, bool allowBeta);
-  void findPublicJavaBundle(platform::FileManager& fileManager,
-                            const std::optional<std::string>& minVersion,
+  // The standard locations: the browser plug-in, then (with javaHomeFirst)
+  // the runtime named by JAVA_HOME, the virtual-machines directory highest
+  // version first, and the home of the java on PATH. Each runtime directory
+  // is checked once, however many entries name it.
+  void findPublicJavaBundle(platform::FileManager& fileManager, const std::optional<std::string>& minVersion,
                             const std::optional<std::string>& maxVersion,
-                            const std::optional<std::string>& requiredVmIdPrefix, bool allowBeta);
+                            const std::optional<std::string>& requiredVmIdPrefix, bool allowBeta,
+                            bool javaHomeFirst = false);
 
   // The steps of findJavaBundle, with the constraints read for one call.
   struct SearchConstraints {
@@ -210,6 +222,54 @@ class Launcher {
   void runOwnRuntime(platform::FileManager& fileManager);
   void searchSequence(platform::FileManager& fileManager, const platform::Value& info,
                       const SearchConstraints& constraints);
-  // Directory names of installed runtimes, highest version first by name.
-  std::vector<std::string> sortedByVersionDescending(const std::vector<std::string>& names);
+  // Judges the candidate in javaBundle at javaBundlePath: refused when its
+  // runtime home has no executable bin/java, else by checkJavaVersion. A
+  // refusal is logged and kept for the failure report. The launch version,
+  // or null.
+  const char* checkCandidate(platform::FileManager& fileManager, const std::string& path,
+                             const SearchConstraints& constraints, bool plugin);
+  // The steps of the standard locations after the plug-in. Each returns true
+  // when its candidate was chosen; checked holds the runtime directories
+  // already judged in this search.
+  bool findJavaHomeBundle(platform::FileManager& fileManager, const SearchConstraints& constraints,
+                          std::set<platform::FileIdentity>& checked);
+  bool findInstalledJavaBundle(platform::FileManager& fileManager, const SearchConstraints& constraints,
+                               std::set<platform::FileIdentity>& checked);
+  bool findPathJavaBundle(platform::FileManager& fileManager, const SearchConstraints& constraints,
+                          std::set<platform::FileIdentity>& checked);
+  // Judges one standard-locations candidate (bundle: already opened, with
+  // its identity; or null, and both are found here).
+  bool tryStandardCandidate(platform::FileManager& fileManager, const std::string& path,
+                            std::shared_ptr<platform::Bundle> bundle,
+                            std::optional<platform::FileIdentity> identity,
+                            const SearchConstraints& constraints, std::set<platform::FileIdentity>& checked);
+
+  // Failure report ------------------------------------------------------------------
+  // What the searches of this object looked at, for the report written when
+  // no runtime is found.
+  struct SearchReport {
+    struct Refusal {
+      std::string path;
+      std::optional<std::string> version;  // as read from the candidate
+      std::string noVersion;               // why there is none, when absent
+      std::string reason;                  // why the candidate was refused
+    };
+    SearchConstraints constraints;  // of the last search
+    std::vector<Refusal> refused;   // in the order looked at, each path once
+    std::set<std::string> refusedPaths;
+    std::vector<std::string> nothing;  // places that held nothing: "what: why"
+  };
+  SearchReport searchReport;
+  // Why the last check refused its candidate, in words.
+  std::string refusalReason;
+  // Records a place that held nothing ("/opt/java: does not exist").
+  void noteEmptyPlace(const std::string& place);
+  // The report's text: the constraints, one line per refused candidate, the
+  // places that held nothing, and how to get the full trace.
+  std::string searchReportText() const;
+  // Writes searchReportText() to standard error.
+  void writeSearchReport() const;
+  // The version a candidate carries (JavaVM/JVMVersion, or CFBundleVersion
+  // of the plug-in), absent when it carries none as a text.
+  static std::optional<std::string> candidateVersion(const platform::Bundle& bundle, bool plugin);
 };

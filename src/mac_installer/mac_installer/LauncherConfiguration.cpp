@@ -306,7 +306,7 @@ std::optional<std::string> Launcher::readOptionsFile(const std::optional<std::st
     return classPath;
   }
   if (include) ++includesFollowed;
-  std::optional<std::string> text = fileManager.contentsAtPath(path);
+  std::optional<std::string> text = fileManager.contentsOfRegularFile(path);
   if (!text || !isValidUtf8(*text)) return classPath;
 
   optionsFileChain.push_back(std::move(identity));

@@ -3,6 +3,8 @@
 // installation registry of other installed applications.
 #include <algorithm>
 #include <exception>
+#include <map>
+#include <set>
 #include <utility>
 
 #include "mac_installer/Launcher.h"
@@ -11,6 +13,8 @@
 #include "platform/Application.h"
 #include "platform/Environment.h"
 #include "platform/Format.h"
+#include "platform/Log.h"
+#include "platform/StatusLine.h"
 #include "platform/UserDefaults.h"
 
 namespace {
@@ -32,6 +36,9 @@ constexpr const char* kPlugInsJreBundle = "Contents/PlugIns/jre.bundle";
 constexpr const char* kBaseDirJreBundle = ".quorvane/jre.bundle";
 constexpr const char* kBaseDirJre = ".quorvane/jre";
 constexpr const char* kContentsHome = "Contents/Home";
+constexpr const char* kInfoPlist = "Contents/Info.plist";
+constexpr const char* kReleaseFile = "release";
+constexpr const char* kJavaExecutable = "bin/java";
 constexpr const char* kJreDirectory = "jre";
 constexpr const char* kPluginJava = "Contents/Home/bin/java";
 constexpr const char* kProbeDirectory = "_qvr_testdir";
@@ -43,6 +50,10 @@ constexpr const char* kUnpackFailureDetail = "could not run unpack200";
 // Plug-in vendor test.
 constexpr std::string_view kOracleIdentifierPrefix = "com.oracle";
 constexpr std::string_view kOracleVendor = "Oracle";
+
+// Environment variables of the standard locations.
+constexpr const char* kJavaHomeVariable = "JAVA_HOME";
+constexpr const char* kPathVariable = "PATH";
 
 // Search-sequence kinds.
 constexpr char kEnvironmentEntry = 'E';
@@ -83,15 +94,43 @@ std::string fileURL(const std::string& path) {
   return url;
 }
 
-std::vector<std::string> splitInstallDirectories(const std::string& list) {
-  std::vector<std::string> directories;
+std::vector<std::string> splitList(const std::string& list, char separator) {
+  std::vector<std::string> pieces;
   size_t start = 0;
   for (size_t at = 0; at <= list.size(); ++at) {
-    if (at < list.size() && list[at] != kInstallDirectorySeparator) continue;
-    directories.push_back(list.substr(start, at - start));
+    if (at < list.size() && list[at] != separator) continue;
+    pieces.push_back(list.substr(start, at - start));
     start = at + 1;
   }
-  return directories;
+  return pieces;
+}
+
+// Whether an own-runtime location holds a runtime at all; an empty
+// directory there is not one and does not end the search.
+bool holdsRuntime(const std::string& location, const platform::FileManager& fileManager) {
+  return fileManager.fileExists(platform::joinPath(location, kInfoPlist)) ||
+         fileManager.fileExists(platform::joinPath(location, kContentsHome)) ||
+         fileManager.fileExists(platform::joinPath(location, kReleaseFile));
+}
+
+// The runtime's java, which the front end runs: bin/java of the runtime home.
+std::string javaExecutableOf(const std::string& location, const platform::FileManager& fileManager) {
+  return platform::joinPath(runtimeHomeOf(location, fileManager), kJavaExecutable);
+}
+
+// Why a candidate has no version, in words, for the failure report.
+std::string whyNoVersion(const std::string& path, const platform::Bundle* bundle, bool plugin,
+                         const platform::FileManager& fileManager) {
+  if (!bundle) return fileManager.fileExists(path) ? "not a directory" : "does not exist";
+  if (bundle->infoProblem()) return *bundle->infoProblem();
+  const platform::Value* javaVM = bundle->objectForInfoDictionaryKey(kJavaVMKey);
+  if (javaVM && javaVM->get("JVMVersion")) return "JVMVersion is not a text";
+  return plugin ? "no JavaVM/JVMVersion and no CFBundleVersion"
+                : "no JavaVM/JVMVersion in Contents/Info.plist";
+}
+
+std::string orNone(const std::optional<std::string>& text) {
+  return text && !text->empty() ? *text : std::string("none");
 }
 
 }  // namespace
@@ -110,6 +149,7 @@ std::optional<std::string> Launcher::findJavaBundle(bool registry) {
   SearchConstraints constraints{info.getString(kMinVersionKey), info.getString(kMaxVersionKey),
                                 info.getString(kVmIdPrefixKey),
                                 platform::truthValue(info.get(kAllowBetaKey))};
+  searchReport.constraints = constraints;
   const std::string& bundlePath = app->bundlePath();
 
   if (registry) {
@@ -128,15 +168,32 @@ std::optional<std::string> Launcher::searchRegistry(platform::FileManager& fileM
                                                     const platform::Value& info,
                                                     const SearchConstraints& constraints) {
   std::optional<std::string> appId = info.getString(kAppIdKey);
-  platform::UserDefaults defaults;
+  platform::UserDefaults defaults = userDefaults;
   defaults.addSuiteNamed(std::string(kInstallationsSuite));
-  std::optional<platform::Value> installations = defaults.dictionaryForKey(std::string(kInstallationsKey));
+  // The suite's property list is asked first; the Java preferences store
+  // next. The first that records this application is the registry, so a
+  // property list made for other applications does not hide the store.
+  std::optional<platform::Value> installations;
+  if (appId) {
+    const std::string key = platform::format("allinstdirs%@", *appId);
+    for (platform::Value& dictionary : defaults.dictionariesForKey(std::string(kInstallationsKey))) {
+      if (!dictionary.getString(key)) continue;
+      installations = std::move(dictionary);
+      break;
+    }
+  } else {
+    installations = defaults.dictionaryForKey(std::string(kInstallationsKey));
+  }
   _DLog("%s [Line %d] %@", __PRETTY_FUNCTION__, __LINE__, installations);
-  if (!appId || !installations) return std::nullopt;
-  std::optional<std::string> list = installations->getString(platform::format("allinstdirs%@", *appId));
-  if (!list) return std::nullopt;
+  if (!appId) return std::nullopt;
+  std::optional<std::string> list =
+      installations ? installations->getString(platform::format("allinstdirs%@", *appId)) : std::nullopt;
+  if (!list) {
+    noteEmptyPlace(platform::format("installation registry: no entry for %@", *appId));
+    return std::nullopt;
+  }
 
-  for (const std::string& directory : splitInstallDirectories(*list)) {
+  for (const std::string& directory : splitList(*list, kInstallDirectorySeparator)) {
     // An empty piece (a stray ";") would otherwise name a runtime at the
     // file-system root.
     if (directory.empty()) continue;
@@ -152,10 +209,12 @@ std::optional<std::string> Launcher::searchRegistry(platform::FileManager& fileM
     }
     javaBundlePath = candidate;
     _DLog("%s [Line %d] checking %@", __PRETTY_FUNCTION__, __LINE__, candidate);
-    if (!fileManager.fileExists(candidate)) continue;
+    if (!fileManager.fileExists(candidate)) {
+      noteEmptyPlace(candidate + ": does not exist");
+      continue;
+    }
     javaBundle = platform::Bundle::open(candidate);
-    launchJavaVersion = checkJavaVersion(constraints.minVersion, constraints.maxVersion,
-                                         constraints.allowBeta, false, constraints.requiredVmIdPrefix);
+    launchJavaVersion = checkCandidate(fileManager, candidate, constraints, false);
     if (launchJavaVersion) return candidate;
     javaBundle.reset();
   }
@@ -164,32 +223,56 @@ std::optional<std::string> Launcher::searchRegistry(platform::FileManager& fileM
 
 bool Launcher::findOwnRuntime(platform::FileManager& fileManager, const platform::Value& info,
                               const std::string& bundlePath) {
-  for (const char* inside : {kResourcesJreBundle, kPlugInsJreBundle}) {
-    javaBundlePath = platform::joinPath(bundlePath, inside);
-    if (fileManager.fileExists(*javaBundlePath) && (javaBundle = platform::Bundle::open(*javaBundlePath)))
-      return true;
-  }
+  // A location counts when it holds a runtime with a java to run; then it
+  // ends the search. Anything less there is passed over.
+  auto bundleAt = [&](const std::string& location) {
+    javaBundlePath = location;
+    if (!fileManager.isDirectory(location)) return false;
+    if (!holdsRuntime(location, fileManager)) {
+      _DLog("%s [Line %d] no runtime in %@", __PRETTY_FUNCTION__, __LINE__, location);
+      noteEmptyPlace(location + ": holds no runtime");
+      return false;
+    }
+    javaBundle = platform::Bundle::open(location);
+    if (!javaBundle) return false;
+    if (!fileManager.isExecutableFile(javaExecutableOf(location, fileManager))) {
+      checkCandidate(fileManager, location, SearchConstraints{std::nullopt, std::nullopt, std::nullopt, true},
+                     false);
+      javaBundle.reset();
+      return false;
+    }
+    return true;
+  };
+  for (const char* inside : {kResourcesJreBundle, kPlugInsJreBundle})
+    if (bundleAt(platform::joinPath(bundlePath, inside))) return true;
   std::optional<std::string> baseDir = info.getString(kBaseDirKey);
   if (!baseDir) return false;
   std::string base = replacingAppPackage(*baseDir, bundlePath);
+  if (bundleAt(platform::joinPath(base, kBaseDirJreBundle))) return true;
 
-  bool isDirectory = false;
-  javaBundlePath = platform::joinPath(base, kBaseDirJreBundle);
-  if (fileManager.fileExists(*javaBundlePath, &isDirectory) && isDirectory) {
-    // Opening may yield none; the plain directory beside it is then not tried.
-    javaBundle = platform::Bundle::open(*javaBundlePath);
-  } else {
-    javaBundlePath = platform::joinPath(base, kBaseDirJre);
-    if (fileManager.fileExists(*javaBundlePath, &isDirectory) && isDirectory)
-      launchJavaVersion = kPlainRuntimeLaunchVersion;
+  // The plain runtime directory is taken without a version check, but only
+  // with a java to run.
+  javaBundlePath = platform::joinPath(base, kBaseDirJre);
+  if (!fileManager.isDirectory(*javaBundlePath)) return false;
+  if (fileManager.isExecutableFile(javaExecutableOf(*javaBundlePath, fileManager))) {
+    launchJavaVersion = kPlainRuntimeLaunchVersion;
+    return true;
   }
-  return javaBundle || launchJavaVersion;
+  _DLog("%s [Line %d] no executable %@", __PRETTY_FUNCTION__, __LINE__,
+        javaExecutableOf(*javaBundlePath, fileManager));
+  if (searchReport.refusedPaths.insert(*javaBundlePath).second)
+    searchReport.refused.push_back(
+        {*javaBundlePath, std::nullopt, "a plain runtime directory", "no bin/java"});
+  return false;
 }
 
 void Launcher::runOwnRuntime(platform::FileManager& fileManager) {
   // The application's own runtime is taken whatever the descriptor's
   // constraints say; the plain runtime directory gets no check at all.
-  if (!launchJavaVersion) launchJavaVersion = checkJavaVersion(std::nullopt, std::nullopt, true, false, std::nullopt);
+  if (!launchJavaVersion)
+    launchJavaVersion =
+        checkCandidate(fileManager, *javaBundlePath,
+                       SearchConstraints{std::nullopt, std::nullopt, std::nullopt, true}, false);
 
   std::string home = javaHomeOf(*javaBundlePath, fileManager);
   _DLog("%s [Line %d] Running unpacker on %@", __PRETTY_FUNCTION__, __LINE__, fileURL(home));
@@ -217,22 +300,26 @@ void Launcher::searchSequence(platform::FileManager& fileManager, const platform
   _DLog("%s [Line %d] search sequence %@", __PRETTY_FUNCTION__, __LINE__, sequence);
   const platform::Array* entries = sequence ? sequence->asArray() : nullptr;
   if (!entries) {
-    // No list (also a value of another type): the standard locations.
+    // No list (also a value of another type): the standard locations,
+    // starting with the runtime the user named in JAVA_HOME.
     findPublicJavaBundle(fileManager, constraints.minVersion, constraints.maxVersion,
-                         constraints.requiredVmIdPrefix, constraints.allowBeta);
+                         constraints.requiredVmIdPrefix, constraints.allowBeta, true);
     return;
   }
+  if (entries->empty()) noteEmptyPlace("search sequence: empty");
   for (const platform::Value& value : *entries) {
     const std::string* entry = value.asString();
     if (entry && !entry->empty()) {
       const std::string argument = entry->substr(1);
       switch ((*entry)[0]) {
-        case kEnvironmentEntry:
+        case kEnvironmentEntry: {
           _DLog("%s [Line %d] checking environment variable %@", __PRETTY_FUNCTION__, __LINE__, argument);
-          findDirectoryJavaBundle(platform::getEnvironment(argument), fileManager, constraints.minVersion,
-                                  constraints.maxVersion, constraints.requiredVmIdPrefix,
-                                  constraints.allowBeta);
+          std::optional<std::string> directory = platform::getEnvironment(argument);
+          if (!directory) noteEmptyPlace(platform::format("environment variable %@: not set", argument));
+          findDirectoryJavaBundle(directory, fileManager, constraints.minVersion, constraints.maxVersion,
+                                  constraints.requiredVmIdPrefix, constraints.allowBeta);
           break;
+        }
         case kDirectoryEntry:
           _DLog("%s [Line %d] checking directory %@", __PRETTY_FUNCTION__, __LINE__, argument);
           findDirectoryJavaBundle(argument, fileManager, constraints.minVersion, constraints.maxVersion,
@@ -259,18 +346,123 @@ void Launcher::findDirectoryJavaBundle(const std::optional<std::string>& directo
                                        bool allowBeta) {
   if (!directory) return;
   javaBundlePath = replaceVariables(directory);
-  if (!javaBundlePath || !fileManager.fileExists(*javaBundlePath)) return;
+  if (!javaBundlePath) return;
+  if (!fileManager.fileExists(*javaBundlePath)) {
+    noteEmptyPlace(*javaBundlePath + ": does not exist");
+    return;
+  }
   javaBundle = platform::Bundle::open(*javaBundlePath);
-  launchJavaVersion = checkJavaVersion(minVersion, maxVersion, allowBeta, false, requiredVmIdPrefix);
+  launchJavaVersion =
+      checkCandidate(fileManager, *javaBundlePath,
+                     SearchConstraints{minVersion, maxVersion, requiredVmIdPrefix, allowBeta}, false);
   if (!launchJavaVersion) javaBundle.reset();
+}
+
+const char* Launcher::checkCandidate(platform::FileManager& fileManager, const std::string& path,
+                                     const SearchConstraints& constraints, bool plugin) {
+  const char* launchVersion = nullptr;
+  // Only a candidate that carries a version gets the executable test; one
+  // without is no runtime at all, which the check says.
+  if (javaBundle && candidateVersion(*javaBundle, plugin) &&
+      !fileManager.isExecutableFile(javaExecutableOf(path, fileManager))) {
+    refusalReason = "no bin/java";
+    _DLog("%s [Line %d] no executable %@", __PRETTY_FUNCTION__, __LINE__,
+          javaExecutableOf(path, fileManager));
+  } else {
+    launchVersion = checkJavaVersion(constraints.minVersion, constraints.maxVersion, constraints.allowBeta,
+                                     plugin, constraints.requiredVmIdPrefix);
+  }
+  if (launchVersion) return launchVersion;
+
+  // Whatever else the check found: without a version it is no runtime.
+  std::optional<std::string> version = javaBundle ? candidateVersion(*javaBundle, plugin) : std::nullopt;
+  if (!version) refusalReason = "not a runtime";
+  _DLog("%s [Line %d] refused %@: %@", __PRETTY_FUNCTION__, __LINE__, path, refusalReason);
+  if (!searchReport.refusedPaths.insert(path).second) return nullptr;
+  SearchReport::Refusal refusal{path, version, "", refusalReason};
+  if (!version) refusal.noVersion = whyNoVersion(path, javaBundle.get(), plugin, fileManager);
+  searchReport.refused.push_back(std::move(refusal));
+  return nullptr;
+}
+
+std::optional<std::string> Launcher::candidateVersion(const platform::Bundle& bundle, bool plugin) {
+  const platform::Value* javaVM = bundle.objectForInfoDictionaryKey(kJavaVMKey);
+  const platform::Value* version = javaVM ? javaVM->get("JVMVersion") : nullptr;
+  if (!version && plugin) version = bundle.objectForInfoDictionaryKey("CFBundleVersion");
+  const std::string* text = version ? version->asString() : nullptr;
+  return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
 // Standard locations ----------------------------------------------------------
 
+namespace {
+
+// One entry of the virtual-machines directory, opened once for its version.
+struct Installed {
+  std::string name;
+  std::string path;
+  std::shared_ptr<platform::Bundle> bundle;
+  std::optional<std::string> version;
+  std::string strippedName;
+  std::optional<platform::FileIdentity> identity;
+};
+
+// Order of the token reading, highest first; a pair that cannot be compared
+// counts as equal.
+int descending(Launcher& launcher, const std::string& a, const std::string& b) {
+  try {
+    return launcher.compareVersion(b, a);
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+// Highest version first; candidates without a version last. Equal versions
+// are ordered by their names without the vendor prefix, highest first, and
+// then by the names themselves, so that the order never depends on the
+// directory listing.
+void sortByVersion(Launcher& launcher, std::vector<Installed>& entries) {
+  std::stable_sort(entries.begin(), entries.end(), [&launcher](const Installed& a, const Installed& b) {
+    if (a.version.has_value() != b.version.has_value()) return a.version.has_value();
+    if (a.version)
+      if (int order = descending(launcher, *a.version, *b.version)) return order < 0;
+    if (int order = descending(launcher, a.strippedName, b.strippedName)) return order < 0;
+    return a.name < b.name;
+  });
+}
+
+// Entries that are the same directory (a link to another entry) are kept
+// once, at the place of the first, under the real directory's name when one
+// of them is not a link.
+std::vector<Installed> withoutDuplicates(std::vector<Installed> entries,
+                                         const platform::FileManager& fileManager) {
+  std::vector<Installed> unique;
+  std::map<platform::FileIdentity, std::size_t> firstAt;
+  for (Installed& entry : entries) {
+    if (entry.identity) {
+      auto [at, inserted] = firstAt.emplace(*entry.identity, unique.size());
+      if (!inserted) {
+        Installed& kept = unique[at->second];
+        _DLog("%s [Line %d] %@ is the same runtime as %@", __PRETTY_FUNCTION__, __LINE__, entry.path,
+              kept.path);
+        if (fileManager.isSymbolicLink(kept.path) && !fileManager.isSymbolicLink(entry.path))
+          std::swap(kept, entry);
+        continue;
+      }
+    }
+    unique.push_back(std::move(entry));
+  }
+  return unique;
+}
+
+}  // namespace
+
 void Launcher::findPublicJavaBundle(platform::FileManager& fileManager,
                                     const std::optional<std::string>& minVersion,
                                     const std::optional<std::string>& maxVersion,
-                                    const std::optional<std::string>& requiredVmIdPrefix, bool allowBeta) {
+                                    const std::optional<std::string>& requiredVmIdPrefix, bool allowBeta,
+                                    bool javaHomeFirst) {
+  const SearchConstraints constraints{minVersion, maxVersion, requiredVmIdPrefix, allowBeta};
   if (fileManager.fileExists(internetPluginPath) &&
       fileManager.fileExists(platform::joinPath(internetPluginPath, kPluginJava)))
     javaBundle = platform::Bundle::open(internetPluginPath);
@@ -282,7 +474,7 @@ void Launcher::findPublicJavaBundle(platform::FileManager& fileManager,
     if ((identifier && identifier->starts_with(kOracleIdentifierPrefix)) ||
         (infoString && infoString->find(kOracleVendor) != std::string::npos)) {
       _DLog("%s [Line %d] Oracle JRE %@", __PRETTY_FUNCTION__, __LINE__, internetPluginPath);
-      launchJavaVersion = checkJavaVersion(minVersion, maxVersion, allowBeta, true, requiredVmIdPrefix);
+      launchJavaVersion = checkCandidate(fileManager, internetPluginPath, constraints, true);
     }
     if (launchJavaVersion) {
       javaBundlePath = internetPluginPath;
@@ -292,40 +484,139 @@ void Launcher::findPublicJavaBundle(platform::FileManager& fileManager,
     javaBundle.reset();
   }
 
-  std::optional<std::vector<std::string>> names = fileManager.contentsOfDirectory(virtualMachinesDirectory);
-  if (!names) return;
-  std::vector<std::string> sorted = sortedByVersionDescending(*names);
-  _DLog("%s [Line %d] JDKs %@", __PRETTY_FUNCTION__, __LINE__, sorted);
+  std::set<platform::FileIdentity> checked;
+  if (javaHomeFirst && findJavaHomeBundle(fileManager, constraints, checked)) return;
+  if (findInstalledJavaBundle(fileManager, constraints, checked)) return;
+  findPathJavaBundle(fileManager, constraints, checked);
+}
 
-  for (const std::string& name : sorted) {
-    javaBundlePath = platform::joinPath(virtualMachinesDirectory, name);
-    _DLog("%s [Line %d] checking %@", __PRETTY_FUNCTION__, __LINE__, *javaBundlePath);
-    // Every entry is tried, a plain file included; opening it yields none.
-    javaBundle = platform::Bundle::open(*javaBundlePath);
-    launchJavaVersion = checkJavaVersion(minVersion, maxVersion, allowBeta, false, requiredVmIdPrefix);
-    if (launchJavaVersion) return;
-    javaBundle.reset();
+bool Launcher::tryStandardCandidate(platform::FileManager& fileManager, const std::string& path,
+                                    std::shared_ptr<platform::Bundle> bundle,
+                                    std::optional<platform::FileIdentity> identity,
+                                    const SearchConstraints& constraints,
+                                    std::set<platform::FileIdentity>& checked) {
+  if (!bundle) identity = fileManager.identityOf(path);
+  if (identity && !checked.insert(*identity).second) {
+    _DLog("%s [Line %d] %@ was checked already", __PRETTY_FUNCTION__, __LINE__, path);
+    return false;
   }
+  javaBundlePath = path;
+  _DLog("%s [Line %d] checking %@", __PRETTY_FUNCTION__, __LINE__, path);
+  // Every entry is tried, a plain file included; opening it yields none.
+  javaBundle = bundle ? std::move(bundle) : platform::Bundle::open(path);
+  launchJavaVersion = checkCandidate(fileManager, path, constraints, false);
+  if (launchJavaVersion) return true;
+  javaBundle.reset();
+  return false;
 }
 
-std::vector<std::string> Launcher::sortedByVersionDescending(const std::vector<std::string>& names) {
-  // Each name is stripped once; the comparison then only orders the texts.
-  std::vector<std::pair<std::string, std::string>> keyed;
-  keyed.reserve(names.size());
-  for (const std::string& name : names) keyed.emplace_back(removeJrePrefix(name), name);
-  auto order = [this](const std::string& a, const std::string& b) -> int {
-    try {
-      return compareVersion(b, a);
-    } catch (const std::exception&) {
-      return 0;  // a pair that cannot be compared counts as equal
-    }
-  };
-  // A stable merge sort stays within bounds even if the order is not a
-  // strict weak ordering for some odd pair of names.
-  std::stable_sort(keyed.begin(), keyed.end(),
-                   [&order](const auto& a, const auto& b) { return order(a.first, b.first) < 0; });
-  std::vector<std::string> sorted;
-  sorted.reserve(keyed.size());
-  for (auto& entry : keyed) sorted.push_back(std::move(entry.second));
-  return sorted;
+bool Launcher::findJavaHomeBundle(platform::FileManager& fileManager, const SearchConstraints& constraints,
+                                  std::set<platform::FileIdentity>& checked) {
+  std::optional<std::string> home = platform::getEnvironment(kJavaHomeVariable);
+  _DLog("%s [Line %d] checking environment variable %@", __PRETTY_FUNCTION__, __LINE__, kJavaHomeVariable);
+  if (!home || home->empty()) {
+    noteEmptyPlace(platform::format("environment variable %@: not set", kJavaHomeVariable));
+    return false;
+  }
+  if (!fileManager.fileExists(*home)) {
+    noteEmptyPlace(platform::format("%@ (%@): does not exist", *home, kJavaHomeVariable));
+    return false;
+  }
+  return tryStandardCandidate(fileManager, *home, nullptr, std::nullopt, constraints, checked);
 }
+
+bool Launcher::findInstalledJavaBundle(platform::FileManager& fileManager,
+                                       const SearchConstraints& constraints,
+                                       std::set<platform::FileIdentity>& checked) {
+  std::optional<std::vector<std::string>> names = fileManager.contentsOfDirectory(virtualMachinesDirectory);
+  if (!names) {
+    noteEmptyPlace(virtualMachinesDirectory + ": cannot be read");
+    return false;
+  }
+  std::vector<Installed> entries;
+  entries.reserve(names->size());
+  for (std::string& name : *names) {
+    Installed entry;
+    entry.path = platform::joinPath(virtualMachinesDirectory, name);
+    entry.bundle = platform::Bundle::open(entry.path);
+    if (entry.bundle) entry.version = candidateVersion(*entry.bundle, false);
+    entry.strippedName = removeJrePrefix(name);
+    entry.identity = fileManager.identityOf(entry.path);
+    entry.name = std::move(name);
+    entries.push_back(std::move(entry));
+  }
+  sortByVersion(*this, entries);
+  entries = withoutDuplicates(std::move(entries), fileManager);
+
+  std::vector<std::string> sorted;
+  sorted.reserve(entries.size());
+  for (const Installed& entry : entries) sorted.push_back(entry.name);
+  _DLog("%s [Line %d] JDKs %@", __PRETTY_FUNCTION__, __LINE__, sorted);
+  if (entries.empty()) noteEmptyPlace(virtualMachinesDirectory + ": empty");
+
+  for (Installed& entry : entries)
+    if (tryStandardCandidate(fileManager, entry.path, std::move(entry.bundle), entry.identity, constraints,
+                             checked))
+      return true;
+  return false;
+}
+
+bool Launcher::findPathJavaBundle(platform::FileManager& fileManager, const SearchConstraints& constraints,
+                                  std::set<platform::FileIdentity>& checked) {
+  std::optional<std::string> java;
+  if (std::optional<std::string> searchPath = platform::getEnvironment(kPathVariable)) {
+    for (const std::string& directory : splitList(*searchPath, ':')) {
+      // An empty entry would mean the current directory, which is no place
+      // to take a runtime from.
+      if (directory.empty() || directory.front() != '/') continue;
+      std::string candidate = platform::joinPath(directory, "java");
+      if (!fileManager.isExecutableFile(candidate)) continue;
+      java = std::move(candidate);
+      break;
+    }
+  }
+  _DLog("%s [Line %d] java on PATH %@", __PRETTY_FUNCTION__, __LINE__, java);
+  // The java found exists (links followed), so its real path resolves whole.
+  std::optional<std::string> real = java ? std::optional(fileManager.resolvingSymlinks(*java)) : std::nullopt;
+  if (!real) {
+    noteEmptyPlace("PATH: no java");
+    return false;
+  }
+  // The home is the real file's bin/..; a runtime whose java lies in its
+  // nested jre (bin/java of jre/) is the directory around that jre.
+  std::string home = platform::deletingLastPathComponent(platform::deletingLastPathComponent(*real));
+  if (platform::lastPathComponent(home) == kJreDirectory && !holdsRuntime(home, fileManager)) {
+    std::string outer = platform::deletingLastPathComponent(home);
+    if (holdsRuntime(outer, fileManager)) home = outer;
+  }
+  return tryStandardCandidate(fileManager, home, nullptr, std::nullopt, constraints, checked);
+}
+
+// Failure report ------------------------------------------------------------------
+
+void Launcher::noteEmptyPlace(const std::string& place) {
+  if (std::find(searchReport.nothing.begin(), searchReport.nothing.end(), place) ==
+      searchReport.nothing.end())
+    searchReport.nothing.push_back(place);
+}
+
+std::string Launcher::searchReportText() const {
+  const SearchConstraints& c = searchReport.constraints;
+  std::string text = platform::format(
+      "No suitable Java runtime was found. Constraints: minimum %@, maximum %@, pre-releases %s, "
+      "identifier prefix %@, architecture %@.\n",
+      orNone(c.minVersion), orNone(c.maxVersion), c.allowBeta ? "allowed" : "not allowed",
+      orNone(c.requiredVmIdPrefix), architectureName(platform::kRequiredCpuType));
+  if (searchReport.refused.empty() && searchReport.nothing.empty())
+    text += "  No place held a runtime to look at.\n";
+  for (const SearchReport::Refusal& refusal : searchReport.refused) {
+    std::string version =
+        refusal.version ? "version " + *refusal.version : "no version: " + refusal.noVersion;
+    text += platform::format("  %@ (%@): %@\n", refusal.path, version, refusal.reason);
+  }
+  for (const std::string& place : searchReport.nothing) text += "  " + place + "\n";
+  text += "Run with QUORVANE_LOG=yes for the full trace.\n";
+  return text;
+}
+
+void Launcher::writeSearchReport() const { platform::writeStandardError(searchReportText()); }

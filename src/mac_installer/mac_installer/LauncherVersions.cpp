@@ -11,6 +11,7 @@
 
 #include "mac_installer/Launcher.h"
 #include "mac_installer/global.h"
+#include "platform/Format.h"
 #include "platform/Paths.h"
 
 namespace {
@@ -306,6 +307,21 @@ std::optional<std::string> Launcher::getJavaMinVersion() {
   return platform::Bundle::mainBundle()->infoDictionary().getString(kMinVersionKey);
 }
 
+std::string architectureName(std::int32_t cpuType) {
+  switch (cpuType) {
+    case platform::kCpuTypeX86_64:
+      return "x86_64";
+    case platform::kCpuTypeArm64:
+      return "arm64";
+    case platform::kCpuTypeX86:
+      return "i386";
+    case platform::kCpuTypeArm:
+      return "arm";
+    default:
+      return platform::format("CPU type %d", cpuType);
+  }
+}
+
 bool Launcher::checkArchitecture(const platform::Bundle& bundle) {
   std::optional<std::vector<std::int32_t>> types = bundle.executableArchitectures();
   std::optional<platform::Value> list;
@@ -316,8 +332,19 @@ bool Launcher::checkArchitecture(const platform::Bundle& bundle) {
   }
   _DLog("%s [Line %d] checking architectures %d %@", __PRETTY_FUNCTION__, __LINE__,
         platform::kRequiredCpuType, list);
-  if (!types) return false;
-  return std::find(types->begin(), types->end(), platform::kRequiredCpuType) != types->end();
+  if (!types) {
+    refusalReason = "no readable executable";
+    return false;
+  }
+  if (std::find(types->begin(), types->end(), platform::kRequiredCpuType) != types->end()) return true;
+  if (types->empty()) {
+    refusalReason = "executable of an unknown kind";
+  } else {
+    std::string names;
+    for (std::int32_t type : *types) names += (names.empty() ? "" : ", ") + architectureName(type);
+    refusalReason = "built for " + names + " only";
+  }
+  return false;
 }
 
 namespace {
@@ -337,6 +364,7 @@ const char* Launcher::checkJavaVersion(const std::optional<std::string>& minVers
                                        const std::optional<std::string>& maxVersion, bool allowBeta,
                                        bool plugin, const std::optional<std::string>& requiredVmPrefix) {
   const std::optional<std::string> none;
+  refusalReason.clear();
   if (!javaBundle) return checkBundleVersion(minVersion, maxVersion, allowBeta, plugin, none, none, none);
   const platform::Bundle& bundle = *javaBundle;
   bool wellFormed = true;
@@ -347,7 +375,11 @@ const char* Launcher::checkJavaVersion(const std::optional<std::string>& minVers
         textValue(bundle.objectForInfoDictionaryKey(kBundleIdentifierKey), wellFormed);
     if (identifier) {
       _DLog("%s [Line %d] identifier %@ %@", __PRETTY_FUNCTION__, __LINE__, identifier, requiredVmPrefix);
-      if (!identifier->starts_with(*requiredVmPrefix)) return nullptr;
+      if (!identifier->starts_with(*requiredVmPrefix)) {
+        refusalReason =
+            platform::format("identifier %@ does not start with %@", *identifier, *requiredVmPrefix);
+        return nullptr;
+      }
     }
   }
 
@@ -368,8 +400,10 @@ const char* Launcher::checkJavaVersion(const std::optional<std::string>& minVers
     _DLog("%s [Line %d] version values are not texts %@", __PRETTY_FUNCTION__, __LINE__, bundle.bundlePath());
     bundleVersion.reset();
   }
-  return checkBundleVersion(minVersion, maxVersion, allowBeta, plugin, bundleVersion, evarVersion,
-                            infoString);
+  const char* launchVersion =
+      checkBundleVersion(minVersion, maxVersion, allowBeta, plugin, bundleVersion, evarVersion, infoString);
+  if (!wellFormed) refusalReason = "not a runtime: its version values are not texts";
+  return launchVersion;
 }
 
 const char* Launcher::checkBundleVersion(const std::optional<std::string>& minVersion,
@@ -378,10 +412,12 @@ const char* Launcher::checkBundleVersion(const std::optional<std::string>& minVe
                                          const std::optional<std::string>& evarVersion,
                                          const std::optional<std::string>& infoString) {
   const char* launchVersion = nullptr;
+  refusalReason = "not a runtime";
   if (bundleVersion) {
     if (!allowBeta &&
         (isBetaVersion(bundleVersion) || isBetaVersion(evarVersion) || isBetaVersion(infoString))) {
       _DLog("%s [Line %d] beta not allowed %@", __PRETTY_FUNCTION__, __LINE__, bundleVersion);
+      refusalReason = "pre-release";
     } else {
       std::vector<std::string> list = versionList(*bundleVersion);
       // The browser plug-in numbers its runtime 1.8.401.10 for 1.8.0_401.
@@ -392,6 +428,8 @@ const char* Launcher::checkBundleVersion(const std::optional<std::string>& minVe
       bool minOk = compareVersion(minVersion, list, false);
       bool maxOk = compareVersion(maxVersion, list, true);
       _DLog("%s [Line %d] comparing4 %d %d", __PRETTY_FUNCTION__, __LINE__, minOk ? 1 : 0, maxOk ? 1 : 0);
+      if (!minOk) refusalReason = "below the minimum " + *minVersion;
+      if (minOk && !maxOk) refusalReason = "above the maximum " + *maxVersion;
       if (minOk && maxOk) {
         std::int32_t major = saturate32(componentValue(list[0]));
         if (major == 1) major = list.size() > 1 ? saturate32(componentValue(list[1])) : 1;
@@ -404,10 +442,12 @@ const char* Launcher::checkBundleVersion(const std::optional<std::string>& minVe
           javaMajorVersion = major;
         } catch (const std::bad_alloc&) {
           launchVersion = nullptr;
+          refusalReason = "out of memory";
         }
       }
     }
   }
+  if (launchVersion) refusalReason.clear();
   _DLog("%s [Line %d] check returned %s", __PRETTY_FUNCTION__, __LINE__, launchVersion);
   return launchVersion;
 }
