@@ -39,10 +39,6 @@ bool FileManager::isSymbolicLink(const std::string& path) const {
   return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-bool FileManager::isWritable(const std::string& path) const {
-  return ::access(path.c_str(), W_OK) == 0;
-}
-
 bool FileManager::isExecutableFile(const std::string& path) const {
   struct stat st{};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
@@ -226,7 +222,7 @@ std::string deletingLastPathComponent(const std::string& path) {
 std::string deletingPathExtension(const std::string& name) {
   std::string last = lastPathComponent(name);
   auto dot = last.rfind('.');
-  if (dot == std::string::npos || dot == 0) return name.substr(0, name.size() - (lastPathComponent(name).size() - last.size()));
+  if (dot == std::string::npos || dot == 0) return name;
   std::string dir = deletingLastPathComponent(name);
   std::string stem = last.substr(0, dot);
   return dir.empty() ? stem : joinPath(dir, stem);

@@ -265,11 +265,6 @@ bool Task::isRunning() const {
   return info.si_pid == 0;
 }
 
-int Task::processIdentifier() const {
-  std::lock_guard<std::mutex> guard(impl_->stateMutex);
-  return impl_->pid;
-}
-
 int Task::terminationStatus() const {
   std::lock_guard<std::mutex> guard(impl_->stateMutex);
   return impl_->status;
