@@ -1,7 +1,6 @@
 // File-system services through std::filesystem and POSIX.
 #include "platform/FileManager.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 
 #include "platform/FileDescriptor.h"
 #include "platform/Log.h"
+#include "platform/PosixResources.h"
 
 namespace platform {
 
@@ -51,14 +51,13 @@ std::optional<FileIdentity> FileManager::identityOf(const std::string& path) con
 }
 
 std::optional<std::vector<std::string>> FileManager::contentsOfDirectory(const std::string& path) const {
-  DIR* d = ::opendir(path.c_str());
-  if (!d) return std::nullopt;
+  DirectoryStream directory = openDirectoryStream(path.c_str());
+  if (!directory) return std::nullopt;
   std::vector<std::string> names;
-  while (dirent* e = ::readdir(d)) {
+  while (dirent* e = ::readdir(directory.get())) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
     names.emplace_back(e->d_name);
   }
-  ::closedir(d);
   return names;
 }
 
