@@ -16,7 +16,6 @@
 #include "platform/Signals.h"
 #include "platform/StatusLine.h"
 #include "platform/Task.h"
-#include "platform/URLDownload.h"
 
 namespace {
 

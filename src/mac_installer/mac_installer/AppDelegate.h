@@ -32,7 +32,6 @@ class Launcher;
 namespace platform {
 class Exception;
 class Task;
-class URLDownload;
 }  // namespace platform
 
 // Runs the front-end mode with the process's own arguments. It does not

@@ -12,7 +12,6 @@
 #include "mac_installer/global.h"
 #include "platform/Bundle.h"
 #include "platform/Environment.h"
-#include "platform/Exception.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
 #include "platform/Text.h"

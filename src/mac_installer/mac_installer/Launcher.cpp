@@ -313,7 +313,7 @@ Launcher& Launcher::load(const char* programPath, const char* argumentFilePath) 
   fileManager.removeFile(argumentFilePath);
 
   // The runtime named here is taken whatever its version; the report says so.
-  searchReport.constraints = SearchConstraints{std::nullopt, std::nullopt, std::nullopt, true};
+  searchReport.constraints = kAnyVersion;
   std::vector<std::string> lines;
   if (content) {
     // Lines at line feeds only: a carriage return or a blank belongs to its

@@ -229,17 +229,25 @@ class Launcher {
   static std::optional<std::string> getJavaMinVersion();
 
   // Runtime search ----------------------------------------------------------------
+  // The constraints a search reads for one call.
+  struct SearchConstraints {
+    std::optional<std::string> minVersion;
+    std::optional<std::string> maxVersion;
+    std::optional<std::string> requiredVmIdPrefix;
+    bool allowBeta = false;
+  };
+  // The application's own runtime, and the one an argument file names, is
+  // taken whatever its version says: no constraints, pre-releases allowed.
+  static inline const SearchConstraints kAnyVersion{std::nullopt, std::nullopt, std::nullopt, true};
   // The public search (false: own runtime, then the search sequence or the
   // standard locations) or the registry search (true). The result is the
   // chosen runtime's location, also kept in javaBundlePath, with its launch
   // version in launchJavaVersion; absent when nothing fits. A failed
   // unpacking of the own runtime shows a dialog and ends the process with 1.
   std::optional<std::string> findJavaBundle(bool registry);
-  void findDirectoryJavaBundle(const std::optional<std::string>& directory,
-                               platform::FileManager& fileManager,
-                               const std::optional<std::string>& minVersion,
-                               const std::optional<std::string>& maxVersion,
-                               const std::optional<std::string>& requiredVmIdPrefix, bool allowBeta);
+  // The runtime in a directory of the search sequence (variables replaced).
+  void findDirectoryJavaBundle(const std::optional<std::string>& directory, platform::FileManager& fileManager,
+                               const SearchConstraints& constraints);
   // The standard locations: the browser plug-in, then (with javaHomeFirst)
   // the runtime named by JAVA_HOME, the virtual-machines directory highest
   // version first, and the home of the java on PATH. Each runtime directory
@@ -250,12 +258,6 @@ class Launcher {
                             bool javaHomeFirst = false);
 
   // The steps of findJavaBundle, with the constraints read for one call.
-  struct SearchConstraints {
-    std::optional<std::string> minVersion;
-    std::optional<std::string> maxVersion;
-    std::optional<std::string> requiredVmIdPrefix;
-    bool allowBeta = false;
-  };
   std::optional<std::string> searchRegistry(platform::FileManager& fileManager, const platform::Value& info,
                                             const SearchConstraints& constraints);
   // True when an own runtime was found (javaBundle, or the plain directory's

@@ -70,6 +70,15 @@ std::string unquoted(std::string path) {
   return path;
 }
 
+// The class path with entries put before (prepend) or after it. Neither side
+// is joined when empty: an empty entry would put the current directory on
+// Java's class path.
+std::optional<std::string> withEntries(std::optional<std::string> classPath, std::string entries, bool prepend) {
+  if (!classPath || classPath->empty()) return entries;
+  if (entries.empty()) return classPath;
+  return prepend ? entries + ":" + *classPath : *classPath + ":" + entries;
+}
+
 // "~" names the home directory only as a whole first component.
 bool startsWithHome(std::string_view path) { return path == "~" || path.starts_with("~/"); }
 
@@ -226,18 +235,9 @@ std::optional<std::string> Launcher::readOptionsLines(std::string_view text, con
     if (line.starts_with(kClassPathDirective)) {
       classPath = line.substr(kClassPathDirective.size());
     } else if (line.starts_with(kPrependClassPathDirective)) {
-      std::string rest = line.substr(kPrependClassPathDirective.size());
-      // An empty entry would put the current directory on Java's class path.
-      if (!classPath || classPath->empty())
-        classPath = rest;
-      else if (!rest.empty())
-        classPath = rest + ":" + *classPath;
+      classPath = withEntries(std::move(classPath), line.substr(kPrependClassPathDirective.size()), true);
     } else if (line.starts_with(kAppendClassPathDirective)) {
-      std::string rest = line.substr(kAppendClassPathDirective.size());
-      if (!classPath || classPath->empty())
-        classPath = rest;
-      else if (!rest.empty())
-        classPath = *classPath + ":" + rest;
+      classPath = withEntries(std::move(classPath), line.substr(kAppendClassPathDirective.size()), false);
     } else if (line.starts_with(kIncludeOptionsDirective)) {
       std::string include = unquoted(line.substr(kIncludeOptionsDirective.size()));
       if (!isAbsolutePath(include)) include = platform::joinPath(directory, include);

@@ -12,7 +12,6 @@
 #include "platform/Application.h"
 #include "platform/Environment.h"
 #include "platform/Format.h"
-#include "platform/Log.h"
 #include "platform/StatusLine.h"
 #include "platform/Text.h"
 #include "platform/UserDefaults.h"
@@ -199,8 +198,7 @@ bool Launcher::findOwnRuntime(platform::FileManager& fileManager, const platform
     javaBundle = platform::Bundle::open(location);
     if (!javaBundle) return false;
     if (!fileManager.isExecutableFile(javaExecutableOf(location, fileManager))) {
-      checkCandidate(fileManager, location, SearchConstraints{std::nullopt, std::nullopt, std::nullopt, true},
-                     false);
+      checkCandidate(fileManager, location, kAnyVersion, false);
       javaBundle.reset();
       return false;
     }
@@ -233,10 +231,7 @@ bool Launcher::findOwnRuntime(platform::FileManager& fileManager, const platform
 void Launcher::runOwnRuntime(platform::FileManager& fileManager) {
   // The application's own runtime is taken whatever the descriptor's
   // constraints say; the plain runtime directory gets no check at all.
-  if (!launchJavaVersion)
-    launchJavaVersion =
-        checkCandidate(fileManager, *javaBundlePath,
-                       SearchConstraints{std::nullopt, std::nullopt, std::nullopt, true}, false);
+  if (!launchJavaVersion) launchJavaVersion = checkCandidate(fileManager, *javaBundlePath, kAnyVersion, false);
 
   // The home and its "jre" are both unpacked: runtimeHomeOf() is one of them.
   std::string home = contentsHomeOf(*javaBundlePath, fileManager);
@@ -282,14 +277,12 @@ void Launcher::searchSequence(platform::FileManager& fileManager, const platform
           _DLog("%s [Line %d] checking environment variable %@", __PRETTY_FUNCTION__, __LINE__, argument);
           std::optional<std::string> directory = platform::getEnvironment(argument);
           if (!directory) noteEmptyPlace(platform::format("environment variable %@: not set", argument));
-          findDirectoryJavaBundle(directory, fileManager, constraints.minVersion, constraints.maxVersion,
-                                  constraints.requiredVmIdPrefix, constraints.allowBeta);
+          findDirectoryJavaBundle(directory, fileManager, constraints);
           break;
         }
         case kDirectoryEntry:
           _DLog("%s [Line %d] checking directory %@", __PRETTY_FUNCTION__, __LINE__, argument);
-          findDirectoryJavaBundle(argument, fileManager, constraints.minVersion, constraints.maxVersion,
-                                  constraints.requiredVmIdPrefix, constraints.allowBeta);
+          findDirectoryJavaBundle(argument, fileManager, constraints);
           break;
         case kStandardLocationsEntry:
           _DLog("%s [Line %d] checking standard locations", __PRETTY_FUNCTION__, __LINE__);
@@ -305,11 +298,7 @@ void Launcher::searchSequence(platform::FileManager& fileManager, const platform
 }
 
 void Launcher::findDirectoryJavaBundle(const std::optional<std::string>& directory,
-                                       platform::FileManager& fileManager,
-                                       const std::optional<std::string>& minVersion,
-                                       const std::optional<std::string>& maxVersion,
-                                       const std::optional<std::string>& requiredVmIdPrefix,
-                                       bool allowBeta) {
+                                       platform::FileManager& fileManager, const SearchConstraints& constraints) {
   if (!directory) return;
   javaBundlePath = replaceVariables(directory);
   if (!javaBundlePath) return;
@@ -318,9 +307,7 @@ void Launcher::findDirectoryJavaBundle(const std::optional<std::string>& directo
     return;
   }
   javaBundle = platform::Bundle::open(*javaBundlePath);
-  launchJavaVersion =
-      checkCandidate(fileManager, *javaBundlePath,
-                     SearchConstraints{minVersion, maxVersion, requiredVmIdPrefix, allowBeta}, false);
+  launchJavaVersion = checkCandidate(fileManager, *javaBundlePath, constraints, false);
   if (!launchJavaVersion) javaBundle.reset();
 }
 
