@@ -19,9 +19,6 @@
 
 namespace {
 
-constexpr const char* kWizardCaptionKey = "WizardCaption";
-constexpr const char* kPrepareInstallerKey = "PrepareInstaller";
-constexpr const char* kButtonCancelKey = "ButtonCancel";
 constexpr const char* kIconName = "app";
 constexpr const char* kBundledArchive = "app/jre.tar.gz";
 constexpr const char* kJreBundleOption = "-Dqvr.jreBundle=%@";

@@ -155,7 +155,12 @@ class AppDelegate : public platform::ApplicationDelegate, public platform::URLDo
  private:
   // Posts a window change to the main queue without waiting for it.
   void post(std::function<void(AppDelegate&)> change);
-  // The text for key in the main bundle's default strings table.
+  // Keys of the main bundle's default strings table, and the text for a key.
+  static constexpr const char* kWizardCaptionKey = "WizardCaption";
+  static constexpr const char* kPrepareInstallerKey = "PrepareInstaller";
+  static constexpr const char* kButtonCancelKey = "ButtonCancel";
+  static constexpr const char* kDownloadingJreKey = "DownloadingJre";
+  static constexpr const char* kDownloadProgressKey = "DownloadProgress";
   static std::string bundleText(const std::string& key);
   static Installers defaultInstallers();
 

@@ -19,9 +19,6 @@
 
 namespace {
 
-constexpr const char* kDownloadingJreKey = "DownloadingJre";
-constexpr const char* kDownloadProgressKey = "DownloadProgress";
-constexpr const char* kPrepareInstallerKey = "PrepareInstaller";
 constexpr const char* kDownloadedArchive = "jre.tar.gz";
 constexpr double kDownloadTimeout = 60.0;
 constexpr std::int64_t kProgressTextInterval = 500000;  // microseconds

@@ -56,13 +56,22 @@ void Launcher::checkInstalledRuntime(const std::string& location) {
 
 // Invoke-other entry -----------------------------------------------------------
 
+namespace {
+
+// Calls JLI_Launch as the plain java command would be: the program and
+// launcher name "java", no built-in Java arguments or application classes,
+// launchJavaVersion as both version texts, no options of the library's own.
+int callLaunchFunction(int count, char** arguments) {
+  return JLI_LaunchFxnPtr(count, arguments, 0, nullptr, 0, nullptr, launchJavaVersion, launchJavaVersion, "java",
+                          "java", 0, 0, 0, 0);
+}
+
+}  // namespace
+
 int launcher_main(int count, char** arguments) {
   _DLog("%s [Line %d] launcher_main %d", __PRETTY_FUNCTION__, __LINE__, count);
-  if (JLI_LaunchFxnPtr) {
-    // Re-entry from the runtime library: hand its own vector straight back.
-    return JLI_LaunchFxnPtr(count, arguments, 0, nullptr, 0, nullptr, launchJavaVersion,
-                            launchJavaVersion, "java", "java", 0, 0, 0, 0);
-  }
+  // Re-entry from the runtime library: hand its own vector straight back.
+  if (JLI_LaunchFxnPtr) return callLaunchFunction(count, arguments);
   int status = 1;
   try {
     _DLog("%s [Line %d] invoke other %s", __PRETTY_FUNCTION__, __LINE__, arguments[2]);
@@ -147,9 +156,9 @@ struct ListFunctions {
   }
 };
 
-// Loads the launcher library and resolves JLI_Launch into JLI_LaunchFxnPtr
-// (null when the library has none); raises "JavaLaunchError" when the
-// library cannot be loaded. The library is handed back for further look-ups.
+// Loads the launcher library and resolves JLI_Launch into JLI_LaunchFxnPtr;
+// raises "JavaLaunchError" when the library cannot be loaded or has no
+// JLI_Launch. The library is handed back for further look-ups.
 platform::DynamicLibrary loadLaunchFunction(const std::string& path) {
   std::string reason;
   platform::DynamicLibrary library = platform::DynamicLibrary::open(path, &reason);
@@ -158,6 +167,8 @@ platform::DynamicLibrary loadLaunchFunction(const std::string& path) {
     throw platform::Exception(kJavaLaunchError, "Could not load JRE.");
   }
   library.resolve("JLI_Launch", JLI_LaunchFxnPtr, nullptr);
+  if (!JLI_LaunchFxnPtr)
+    throw platform::Exception(kJavaLaunchError, "Could not get function pointer for JLI_Launch.");
   return library;
 }
 
@@ -246,8 +257,6 @@ std::int32_t Launcher::launch() {
   library.resolve("JLI_PreprocessArg", list.preprocessArg, nullptr);
   library.resolve("JLI_StringDup", list.stringDup, nullptr);
   library.resolve("JLI_MemFree", list.memFree, nullptr);
-  if (!JLI_LaunchFxnPtr)
-    throw platform::Exception(kJavaLaunchError, "Could not get function pointer for JLI_Launch.");
   // The library must stay loaded for the rest of the process: JLI_Launch runs
   // the Java application out of it, and a re-entry calls JLI_LaunchFxnPtr again.
   library.keepLoaded();
@@ -264,8 +273,7 @@ std::int32_t Launcher::launch() {
   recordForRestart(path);
   // The runtime may enter main again from another thread during this call; it
   // then reaches JLI_LaunchFxnPtr through launcher_main's re-entry shortcut.
-  return JLI_LaunchFxnPtr(argc, argv, 0, nullptr, 0, nullptr, launchJavaVersion, launchJavaVersion, "java",
-                          "java", false, false, false, 0);
+  return callLaunchFunction(argc, argv);
 }
 
 std::optional<int> resumeRestartedLaunch(int count, char** arguments) {
@@ -286,8 +294,6 @@ std::optional<int> resumeRestartedLaunch(int count, char** arguments) {
   _DLog("%s [Line %d] restarted by the runtime library %@ %d", __PRETTY_FUNCTION__, __LINE__, path, count);
   try {
     platform::DynamicLibrary library = loadLaunchFunction(path);
-    if (!JLI_LaunchFxnPtr)
-      throw platform::Exception(kJavaLaunchError, "Could not get function pointer for JLI_Launch.");
     // JLI_Launch runs the Java application out of the library.
     library.keepLoaded();
   } catch (const platform::Exception& e) {
@@ -298,8 +304,7 @@ std::optional<int> resumeRestartedLaunch(int count, char** arguments) {
   // Kept until the process ends, as the runtime may read it at any time.
   static const std::string kept = version;
   launchJavaVersion = kept.empty() ? kDefaultLaunchVersion : kept.c_str();
-  return JLI_LaunchFxnPtr(count, arguments, 0, nullptr, 0, nullptr, launchJavaVersion, launchJavaVersion,
-                          "java", "java", 0, 0, 0, 0);
+  return callLaunchFunction(count, arguments);
 }
 
 // Argument-file intake ----------------------------------------------------------------
