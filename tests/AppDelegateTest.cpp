@@ -12,6 +12,7 @@
 #include <functional>
 #include <thread>
 
+#include "mac_installer/Launcher.h"
 #include "platform/Bundle.h"
 #include "platform/Exception.h"
 #include "platform/Notice.h"
@@ -531,13 +532,13 @@ TEST_F(AppDelegateTest, RuntimeHomeIsContentsHomeOrItsJre) {
   platform::FileManager fileManager;
   fs::create_directories(root_ / "a.bundle/Contents/Home/bin");
   fs::create_directories(root_ / "b.bundle/Contents/Home/jre/bin");
-  EXPECT_EQ(AppDelegate::getJreLocation((root_ / "a.bundle").string(), fileManager),
+  EXPECT_EQ(runtimeHomeOf((root_ / "a.bundle").string(), fileManager),
             (root_ / "a.bundle/Contents/Home").string());
-  EXPECT_EQ(AppDelegate::getJreLocation((root_ / "b.bundle").string(), fileManager),
+  EXPECT_EQ(runtimeHomeOf((root_ / "b.bundle").string(), fileManager),
             (root_ / "b.bundle/Contents/Home/jre").string());
   // A plain runtime directory runs its own bin/java.
   fs::create_directories(root_ / "jdk/bin");
-  EXPECT_EQ(AppDelegate::getJreLocation((root_ / "jdk").string(), fileManager), (root_ / "jdk").string());
+  EXPECT_EQ(runtimeHomeOf((root_ / "jdk").string(), fileManager), (root_ / "jdk").string());
 }
 
 }  // namespace

@@ -9,6 +9,11 @@
 
 namespace platform {
 
+// Names of the system's exceptions the program raises.
+inline constexpr const char* kInvalidArgumentException = "NSInvalidArgumentException";
+inline constexpr const char* kInternalInconsistencyException = "NSInternalInconsistencyException";
+inline constexpr const char* kGenericException = "NSGenericException";
+
 class Exception : public std::exception {
  public:
   Exception(std::string name, std::string reason);

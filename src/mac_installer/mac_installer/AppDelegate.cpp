@@ -16,16 +16,11 @@
 #include "platform/Signals.h"
 #include "platform/StatusLine.h"
 #include "platform/Task.h"
-#include "platform/URLDownload.h"
 
 namespace {
 
-constexpr const char* kWizardCaptionKey = "WizardCaption";
-constexpr const char* kPrepareInstallerKey = "PrepareInstaller";
-constexpr const char* kButtonCancelKey = "ButtonCancel";
 constexpr const char* kIconName = "app";
 constexpr const char* kBundledArchive = "app/jre.tar.gz";
-constexpr const char* kJavaExecutable = "bin/java";
 constexpr const char* kJreBundleOption = "-Dqvr.jreBundle=%@";
 constexpr const char* kStartDirectoryOption = "-Dqvr.startDirectory=%@";
 constexpr const char* kTarFileOption = "-Dqvr.tarFile=%@";
@@ -170,7 +165,7 @@ void AppDelegate::worker() {
   } catch (const platform::Exception& failure) {
     handleFailure(failure, fileManager);
   } catch (const std::exception& failure) {
-    handleFailure(platform::Exception("NSGenericException", failure.what()), fileManager);
+    handleFailure(platform::Exception(platform::kGenericException, failure.what()), fileManager);
   }
   endProcess(status);
 }
@@ -204,7 +199,7 @@ int AppDelegate::runWorker(platform::FileManager& fileManager) {
   std::vector<std::string> arguments;
   launcher->readJavaParameters(fileManager, options, mainClass, arguments, nullptr);
   if (!mainClass)
-    throw platform::Exception("NSInvalidArgumentException",
+    throw platform::Exception(platform::kInvalidArgumentException,
                               "no main class: the information dictionary's JavaVM has no MainClass");
 
   std::vector<std::string> child = options;
@@ -215,7 +210,7 @@ int AppDelegate::runWorker(platform::FileManager& fileManager) {
   child.insert(child.end(), arguments.begin(), arguments.end());
   _DLog("%s [Line %d] args: %@", __PRETTY_FUNCTION__, __LINE__, child);
 
-  std::string java = platform::joinPath(getJreLocation(runtimeBundle, fileManager), kJavaExecutable);
+  std::string java = javaExecutableOf(runtimeBundle, fileManager);
   child = fitCommandLine(java, std::move(child), launcher->javaMajorVersion, fileManager);
   return runChild(java, child, fileManager);
 }

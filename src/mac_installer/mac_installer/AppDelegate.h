@@ -32,7 +32,6 @@ class Launcher;
 namespace platform {
 class Exception;
 class Task;
-class URLDownload;
 }  // namespace platform
 
 // Runs the front-end mode with the process's own arguments. It does not
@@ -103,8 +102,9 @@ class AppDelegate : public platform::ApplicationDelegate, public platform::URLDo
   // error, when given, receives the reason of a failure.
   static std::optional<std::string> createTemporaryDirectory(platform::FileManager& fileManager,
                                                              std::string* error = nullptr);
-  // The runtime home of a runtime bundle (or of a plain runtime directory).
-  static std::string getJreLocation(const std::string& bundle, platform::FileManager& fileManager);
+  // The run's temporary directory: tempDir, made first when the run has none.
+  // Raises NSInternalInconsistencyException when it cannot be made.
+  const std::string& ensureTemporaryDirectory(platform::FileManager& fileManager);
   // Installs the archive as "jre.bundle" in the run's temporary directory
   // (made when tempDir is absent) and returns its path. Raises the
   // cancellation failure; ends the process when the archive cannot be
@@ -113,6 +113,7 @@ class AppDelegate : public platform::ApplicationDelegate, public platform::URLDo
 
   // The uncompressed size setting as handed to the extraction: the default
   // for absent, unreadable, zero or negative values, clamped to 32 bits.
+  static constexpr std::int32_t kDefaultUncompressedSize = 6000000;
   static std::int32_t uncompressedSizeSetting(const platform::Value* value);
 
   // The Java child's command line ------------------------------------------------
@@ -154,7 +155,12 @@ class AppDelegate : public platform::ApplicationDelegate, public platform::URLDo
  private:
   // Posts a window change to the main queue without waiting for it.
   void post(std::function<void(AppDelegate&)> change);
-  // The text for key in the main bundle's default strings table.
+  // Keys of the main bundle's default strings table, and the text for a key.
+  static constexpr const char* kWizardCaptionKey = "WizardCaption";
+  static constexpr const char* kPrepareInstallerKey = "PrepareInstaller";
+  static constexpr const char* kButtonCancelKey = "ButtonCancel";
+  static constexpr const char* kDownloadingJreKey = "DownloadingJre";
+  static constexpr const char* kDownloadProgressKey = "DownloadProgress";
   static std::string bundleText(const std::string& key);
   static Installers defaultInstallers();
 

@@ -77,7 +77,7 @@ std::vector<std::string> AppDelegate::fitCommandLine(const std::string& java,
     if (std::optional<std::string> excess = commandLineExcess(arguments, size, space)) {
       std::string version =
           javaMajorVersion > 0 ? "Java " + std::to_string(javaMajorVersion) : "a runtime of unknown version";
-      throw platform::Exception("NSInvalidArgumentException",
+      throw platform::Exception(platform::kInvalidArgumentException,
                                 *excess + "; " + version + " cannot read its arguments from a file (Java " +
                                     std::to_string(kArgumentFileMajorVersion) + " or later can)");
     }
@@ -85,17 +85,10 @@ std::vector<std::string> AppDelegate::fitCommandLine(const std::string& java,
   }
   if (!commandLineExcess(arguments, size + kCommandLineReserve, space)) return arguments;
 
-  if (!tempDir) {
-    std::string error;
-    tempDir = createTemporaryDirectory(fileManager, &error);
-    if (!tempDir)
-      throw platform::Exception("NSInternalInconsistencyException",
-                                "cannot create a temporary directory for the Java arguments: " + error);
-  }
-  const std::string file = platform::joinPath(*tempDir, kArgumentFileName);
+  const std::string file = platform::joinPath(ensureTemporaryDirectory(fileManager), kArgumentFileName);
   std::string error;
   if (!fileManager.createFile(file, javaArgumentFileText(arguments), &error))
-    throw platform::Exception("NSInternalInconsistencyException",
+    throw platform::Exception(platform::kInternalInconsistencyException,
                               "cannot write the Java arguments: " + error);
   _DLog("%s [Line %d] %d arguments (%d bytes with the environment) passed in %@", __PRETTY_FUNCTION__,
         __LINE__, arguments.size(), size, file);

@@ -2,7 +2,6 @@
 // and waits for it, the download start on the main thread, and the
 // download's callbacks with the progress text.
 #include <sys/time.h>
-#include <utf8proc.h>
 
 #include <charconv>
 #include <cmath>
@@ -13,50 +12,21 @@
 #include "mac_installer/global.h"
 #include "platform/Bundle.h"
 #include "platform/Environment.h"
-#include "platform/Exception.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
+#include "platform/Text.h"
 #include "platform/URLDownload.h"
 
 namespace {
 
-constexpr const char* kDownloadingJreKey = "DownloadingJre";
-constexpr const char* kDownloadProgressKey = "DownloadProgress";
-constexpr const char* kPrepareInstallerKey = "PrepareInstaller";
 constexpr const char* kDownloadedArchive = "jre.tar.gz";
 constexpr double kDownloadTimeout = 60.0;
 constexpr std::int64_t kProgressTextInterval = 500000;  // microseconds
 constexpr size_t kSha256Digits = 64;
 constexpr const char* kDownloadWriteFailure = "The Java runtime could not be downloaded into %@: %@.";
 
-// White space and line breaks: the separators (Zs, Zl, Zp), tab, the line
-// break controls and NEL.
-bool isWhiteSpaceOrNewline(utf8proc_int32_t c) {
-  if (c == '\t' || (c >= 0x0A && c <= 0x0D) || c == 0x85) return true;
-  utf8proc_category_t category = utf8proc_category(c);
-  return category == UTF8PROC_CATEGORY_ZS || category == UTF8PROC_CATEGORY_ZL ||
-         category == UTF8PROC_CATEGORY_ZP;
-}
-
-std::string trimmed(const std::string& text) {
-  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-  auto size = static_cast<utf8proc_ssize_t>(text.size());
-  utf8proc_ssize_t begin = 0;
-  utf8proc_ssize_t end = 0;  // just past the last character that stays
-  bool content = false;
-  for (utf8proc_ssize_t at = 0; at < size;) {
-    utf8proc_int32_t c;
-    utf8proc_ssize_t length = utf8proc_iterate(bytes + at, size - at, &c);
-    if (length <= 0) length = 1, c = -1;  // a stray byte is content
-    if (c < 0 || !isWhiteSpaceOrNewline(c)) {
-      if (!content) begin = at;
-      content = true;
-      end = at + length;
-    }
-    at += length;
-  }
-  return content ? text.substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin)) : std::string();
-}
+// A setting's text without white space or line breaks at either end.
+std::string trimmed(const std::string& text) { return platform::trimmed(text, platform::WhiteSpace::blanksAndLineBreaks); }
 
 // The expected SHA-256 of the archive as 64 lowercase hexadecimal digits
 // (blanks around the value ignored), "" when the setting is absent; absent
@@ -106,12 +76,7 @@ std::optional<std::string> AppDelegate::downloadRuntime(platform::FileManager& f
   downloadConditionLock = std::make_shared<platform::ConditionLock>(0);
   expectedLength = -1;
   bytesReceived = 0;
-  std::string error;
-  tempDir = createTemporaryDirectory(fileManager, &error);
-  if (!tempDir)
-    throw platform::Exception("NSInternalInconsistencyException",
-                              platform::format("could not create the temporary directory: %@", error));
-  archive = platform::joinPath(*tempDir, kDownloadedArchive);
+  archive = platform::joinPath(ensureTemporaryDirectory(fileManager), kDownloadedArchive);
 
   post([name, url, archive](AppDelegate& d) { d.startDownload(name, url, archive); });
   _DLog("%s [Line %d] waiting for download to finish", __PRETTY_FUNCTION__, __LINE__);

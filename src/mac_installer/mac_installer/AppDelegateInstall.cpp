@@ -1,8 +1,6 @@
 // Installation of a runtime archive into the run's temporary directory, the
 // temporary directory itself, and the runtime home of a runtime bundle.
-#include <charconv>
 #include <climits>
-#include <cstring>
 
 #include "mac_installer/AppDelegate.h"
 #include "mac_installer/Launcher.h"
@@ -14,35 +12,15 @@
 #include "platform/Exception.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
+#include "platform/Text.h"
 #include "platform/UniqueName.h"
-
 
 namespace {
 
-constexpr const char* kJreBundleName = "jre.bundle";
-constexpr const char* kJreDirectoryName = "jre";
-constexpr std::int32_t kDefaultUncompressedSize = 6000000;
 constexpr double kExtractionShare = 0.7;
 constexpr double kUnpackStart = 70;
 constexpr double kUnpackShare = 0.3;
-constexpr const char* kUnpackFailure = "could not run unpack200";
 constexpr const char* kInstallFailure = "The Java runtime archive %@ could not be installed: %@.";
-constexpr const char* kJavaExecutable = "bin/java";
-constexpr const char* kRuntimeHome = "Contents/Home";
-
-// The integer at the start of a text, as a number setting written as text is
-// read: leading blanks, an optional sign, digits. Absent without digits.
-std::optional<std::int64_t> leadingInteger(const std::string& text) {
-  size_t at = text.find_first_not_of(" \t\r\n");
-  if (at == std::string::npos) return std::nullopt;
-  bool negative = false;
-  if (text[at] == '+' || text[at] == '-') negative = text[at++] == '-';
-  std::int64_t value = 0;
-  auto [end, error] = std::from_chars(text.data() + at, text.data() + text.size(), value);
-  if (end == text.data() + at) return std::nullopt;
-  if (error == std::errc::result_out_of_range) value = INT64_MAX;
-  return negative ? -value : value;
-}
 
 }  // namespace
 
@@ -63,9 +41,15 @@ std::optional<std::string> AppDelegate::createTemporaryDirectory(platform::FileM
   return path;
 }
 
-std::string AppDelegate::getJreLocation(const std::string& bundle, platform::FileManager& fileManager) {
-  // A plain runtime directory (no Contents/Home) is its own home.
-  return runtimeHomeOf(bundle, fileManager);
+const std::string& AppDelegate::ensureTemporaryDirectory(platform::FileManager& fileManager) {
+  if (tempDir) return *tempDir;
+  std::string error;
+  tempDir = createTemporaryDirectory(fileManager, &error);
+  if (!tempDir)
+    throw platform::Exception(platform::kInternalInconsistencyException,
+                              platform::format("cannot create a temporary directory in %@: %@",
+                                               platform::temporaryDirectory(), error));
+  return *tempDir;
 }
 
 std::int32_t AppDelegate::uncompressedSizeSetting(const platform::Value* value) {
@@ -73,7 +57,7 @@ std::int32_t AppDelegate::uncompressedSizeSetting(const platform::Value* value) 
   if (value && value->isNumber())
     size = value->asInteger();
   else if (value && value->isString())
-    size = leadingInteger(*value->asString());
+    size = platform::leadingInteger(*value->asString());
   if (!size || *size <= 0) return kDefaultUncompressedSize;
   return *size > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(*size);
 }
@@ -84,15 +68,7 @@ void AppDelegate::reportInstallProgress(double barValue) {
 }
 
 std::string AppDelegate::handleTar(const std::string& archive, platform::FileManager& fileManager) {
-  if (!tempDir) {
-    std::string error;
-    tempDir = createTemporaryDirectory(fileManager, &error);
-    if (!tempDir)
-      throw platform::Exception("NSInternalInconsistencyException",
-                                platform::format("cannot create a temporary directory in %@: %@",
-                                                 platform::temporaryDirectory(), error));
-  }
-  std::string destination = platform::joinPath(*tempDir, kJreBundleName);
+  std::string destination = platform::joinPath(ensureTemporaryDirectory(fileManager), std::string(kJreBundleName));
   const platform::Value& info = platform::Bundle::mainBundle()->infoDictionary();
   std::int32_t size = uncompressedSizeSetting(info.get(kJreUncompressedSizeKey));
   fileManager.createDirectory(destination, false);
@@ -102,16 +78,17 @@ std::string AppDelegate::handleTar(const std::string& archive, platform::FileMan
   _DLog("%s [Line %d] jre destination %@", __PRETTY_FUNCTION__, __LINE__, destination);
   if (!extracted.complete()) failInstallation(archive, *extracted.failure, fileManager);
 
-  std::string unpackDirectory = getJreLocation(destination, fileManager);
+  std::string unpackDirectory = runtimeHomeOf(destination, fileManager);
   // The executable the worker runs; without it the archive held something else.
-  std::string java = platform::joinPath(unpackDirectory, kJavaExecutable);
+  std::string java = platform::joinPath(unpackDirectory, std::string(kJavaExecutable));
   if (!fileManager.isExecutableFile(java)) {
     // A bundle without Contents/Home is its own home; the runtime belongs there.
-    std::string expected = unpackDirectory == destination ? std::string(kRuntimeHome) + "/" + kJavaExecutable
-                                                          : java.substr(destination.size() + 1);
+    std::string expected = unpackDirectory == destination
+                               ? platform::joinPath(std::string(kContentsHome), std::string(kJavaExecutable))
+                               : java.substr(destination.size() + 1);
     failInstallation(archive, "it holds no Java runtime (no executable " + expected + ")", fileManager);
   }
-  std::string jre = platform::joinPath(unpackDirectory, kJreDirectoryName);
+  std::string jre = platform::joinPath(unpackDirectory, std::string(kJreDirectory));
   if (fileManager.fileExists(jre)) unpackDirectory = jre;
   checkCancelled();
 

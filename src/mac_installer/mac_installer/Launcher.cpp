@@ -2,8 +2,6 @@
 // intake and the in-process start through the runtime's launcher library.
 #include "mac_installer/Launcher.h"
 
-#include <utf8proc.h>
-
 #include <cstring>
 
 #include "mac_installer/global.h"
@@ -15,6 +13,7 @@
 #include "platform/Notice.h"
 #include "platform/Paths.h"
 #include "platform/RuntimeLibrary.h"
+#include "platform/Text.h"
 
 std::int32_t argc = 0;
 char** argv = nullptr;
@@ -29,11 +28,21 @@ Launcher::Launcher()
 
 std::shared_ptr<Launcher> Launcher::launcher() { return std::make_shared<Launcher>(); }
 
+// Runtime layout ----------------------------------------------------------------
+
+std::string contentsHomeOf(const std::string& location, const platform::FileManager& fileManager) {
+  std::string home = platform::joinPath(location, std::string(kContentsHome));
+  return fileManager.fileExists(home) ? home : location;
+}
+
 std::string runtimeHomeOf(const std::string& location, const platform::FileManager& fileManager) {
-  std::string home = platform::joinPath(location, "Contents/Home");
-  if (!fileManager.fileExists(home)) home = location;
-  std::string jre = platform::joinPath(home, "jre");
+  std::string home = contentsHomeOf(location, fileManager);
+  std::string jre = platform::joinPath(home, std::string(kJreDirectory));
   return fileManager.fileExists(jre) ? jre : home;
+}
+
+std::string javaExecutableOf(const std::string& location, const platform::FileManager& fileManager) {
+  return platform::joinPath(runtimeHomeOf(location, fileManager), std::string(kJavaExecutable));
 }
 
 void Launcher::checkInstalledRuntime(const std::string& location) {
@@ -47,13 +56,22 @@ void Launcher::checkInstalledRuntime(const std::string& location) {
 
 // Invoke-other entry -----------------------------------------------------------
 
+namespace {
+
+// Calls JLI_Launch as the plain java command would be: the program and
+// launcher name "java", no built-in Java arguments or application classes,
+// launchJavaVersion as both version texts, no options of the library's own.
+int callLaunchFunction(int count, char** arguments) {
+  return JLI_LaunchFxnPtr(count, arguments, 0, nullptr, 0, nullptr, launchJavaVersion, launchJavaVersion, "java",
+                          "java", 0, 0, 0, 0);
+}
+
+}  // namespace
+
 int launcher_main(int count, char** arguments) {
   _DLog("%s [Line %d] launcher_main %d", __PRETTY_FUNCTION__, __LINE__, count);
-  if (JLI_LaunchFxnPtr) {
-    // Re-entry from the runtime library: hand its own vector straight back.
-    return JLI_LaunchFxnPtr(count, arguments, 0, nullptr, 0, nullptr, launchJavaVersion,
-                            launchJavaVersion, "java", "java", 0, 0, 0, 0);
-  }
+  // Re-entry from the runtime library: hand its own vector straight back.
+  if (JLI_LaunchFxnPtr) return callLaunchFunction(count, arguments);
   int status = 1;
   try {
     _DLog("%s [Line %d] invoke other %s", __PRETTY_FUNCTION__, __LINE__, arguments[2]);
@@ -85,11 +103,7 @@ void Launcher::displayError(std::string_view key, const std::optional<std::strin
 
   std::shared_ptr<platform::Bundle> catalogue = app;
   if (baseDir) {
-    std::string dir = *baseDir;
-    const std::string package = app->bundlePath();
-    for (size_t at = dir.find(kAppPackageVariable); at != std::string::npos;
-         at = dir.find(kAppPackageVariable, at + package.size()))
-      dir.replace(at, kAppPackageVariable.size(), package);
+    std::string dir = replacingAppPackage(*baseDir, app->bundlePath());
     catalogue = platform::Bundle::open(platform::joinPath(dir, ".quorvane/Messages.bundle"));
   }
   if (!catalogue) {
@@ -120,7 +134,6 @@ constexpr std::string_view kLibraryDirectories[] = {"Contents/Home/jre/lib/jli",
 // Taken without a test when none of the above exists; loading reports the failure.
 constexpr std::string_view kFallbackLibraryDirectory = "lib";
 
-constexpr const char* kDefaultLaunchVersion = "1.7.0";
 constexpr const char* kJavaLaunchError = "JavaLaunchError";
 
 // The launcher library's argument list. Only its first two fields are read;
@@ -143,9 +156,9 @@ struct ListFunctions {
   }
 };
 
-// Loads the launcher library and resolves JLI_Launch into JLI_LaunchFxnPtr
-// (null when the library has none); raises "JavaLaunchError" when the
-// library cannot be loaded. The library is handed back for further look-ups.
+// Loads the launcher library and resolves JLI_Launch into JLI_LaunchFxnPtr;
+// raises "JavaLaunchError" when the library cannot be loaded or has no
+// JLI_Launch. The library is handed back for further look-ups.
 platform::DynamicLibrary loadLaunchFunction(const std::string& path) {
   std::string reason;
   platform::DynamicLibrary library = platform::DynamicLibrary::open(path, &reason);
@@ -154,6 +167,8 @@ platform::DynamicLibrary loadLaunchFunction(const std::string& path) {
     throw platform::Exception(kJavaLaunchError, "Could not load JRE.");
   }
   library.resolve("JLI_Launch", JLI_LaunchFxnPtr, nullptr);
+  if (!JLI_LaunchFxnPtr)
+    throw platform::Exception(kJavaLaunchError, "Could not get function pointer for JLI_Launch.");
   return library;
 }
 
@@ -242,8 +257,6 @@ std::int32_t Launcher::launch() {
   library.resolve("JLI_PreprocessArg", list.preprocessArg, nullptr);
   library.resolve("JLI_StringDup", list.stringDup, nullptr);
   library.resolve("JLI_MemFree", list.memFree, nullptr);
-  if (!JLI_LaunchFxnPtr)
-    throw platform::Exception(kJavaLaunchError, "Could not get function pointer for JLI_Launch.");
   // The library must stay loaded for the rest of the process: JLI_Launch runs
   // the Java application out of it, and a re-entry calls JLI_LaunchFxnPtr again.
   library.keepLoaded();
@@ -260,8 +273,7 @@ std::int32_t Launcher::launch() {
   recordForRestart(path);
   // The runtime may enter main again from another thread during this call; it
   // then reaches JLI_LaunchFxnPtr through launcher_main's re-entry shortcut.
-  return JLI_LaunchFxnPtr(argc, argv, 0, nullptr, 0, nullptr, launchJavaVersion, launchJavaVersion, "java",
-                          "java", false, false, false, 0);
+  return callLaunchFunction(argc, argv);
 }
 
 std::optional<int> resumeRestartedLaunch(int count, char** arguments) {
@@ -282,8 +294,6 @@ std::optional<int> resumeRestartedLaunch(int count, char** arguments) {
   _DLog("%s [Line %d] restarted by the runtime library %@ %d", __PRETTY_FUNCTION__, __LINE__, path, count);
   try {
     platform::DynamicLibrary library = loadLaunchFunction(path);
-    if (!JLI_LaunchFxnPtr)
-      throw platform::Exception(kJavaLaunchError, "Could not get function pointer for JLI_Launch.");
     // JLI_Launch runs the Java application out of the library.
     library.keepLoaded();
   } catch (const platform::Exception& e) {
@@ -294,56 +304,28 @@ std::optional<int> resumeRestartedLaunch(int count, char** arguments) {
   // Kept until the process ends, as the runtime may read it at any time.
   static const std::string kept = version;
   launchJavaVersion = kept.empty() ? kDefaultLaunchVersion : kept.c_str();
-  return JLI_LaunchFxnPtr(count, arguments, 0, nullptr, 0, nullptr, launchJavaVersion, launchJavaVersion,
-                          "java", "java", 0, 0, 0, 0);
+  return callLaunchFunction(count, arguments);
 }
 
 // Argument-file intake ----------------------------------------------------------------
 
-namespace {
-
-bool isValidUtf8(std::string_view text) {
-  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-  for (std::size_t at = 0; at < text.size();) {
-    utf8proc_int32_t codePoint = 0;
-    utf8proc_ssize_t n =
-        utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(text.size() - at), &codePoint);
-    if (n <= 0) return false;
-    at += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-// Lines at every line feed and nowhere else: carriage returns and blanks stay
-// in their line, and a final line feed leaves a final empty line.
-std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-    lines.push_back(text.substr(start, end - start));
-  lines.push_back(text.substr(start));
-  return lines;
-}
-
-}  // namespace
-
 Launcher& Launcher::load(const char* programPath, const char* argumentFilePath) {
   platform::FileManager fileManager;
   std::optional<std::string> content = fileManager.contentsAtPath(argumentFilePath);
-  if (content && !isValidUtf8(*content)) content.reset();
-  // A byte-order mark of an editor is not part of the runtime path.
-  if (content && content->starts_with(kByteOrderMark)) content->erase(0, kByteOrderMark.size());
+  if (content && !platform::isValidUtf8(*content)) content.reset();
   // The file is consumed whatever it held. Only a file or link is removed:
   // a directory named by mistake is left alone.
   fileManager.removeFile(argumentFilePath);
 
   // The runtime named here is taken whatever its version; the report says so.
-  searchReport.constraints = SearchConstraints{std::nullopt, std::nullopt, std::nullopt, true};
+  searchReport.constraints = kAnyVersion;
   std::vector<std::string> lines;
   if (content) {
-    lines = splitLines(*content);
+    // Lines at line feeds only: a carriage return or a blank belongs to its
+    // argument, and a final line feed leaves a final empty argument. A
+    // byte-order mark of an editor is not part of the runtime path.
+    for (std::string_view line : platform::piecesBetween(platform::withoutByteOrderMark(*content), '\n'))
+      lines.emplace_back(line);
     _DLog("%s [Line %d] invoke other arguments %@", __PRETTY_FUNCTION__, __LINE__, lines);
   } else {
     _DLog("%s [Line %d] invoke other arguments %@", __PRETTY_FUNCTION__, __LINE__,

@@ -64,13 +64,45 @@ inline constexpr std::string_view kJreLocationKey = "qvr.jreLocation";
 inline constexpr std::string_view kJreSha256Key = "qvr.jreSha256";
 inline constexpr std::string_view kJreUncompressedSizeKey = "qvr.jreUncompressedSize";
 
+// Keys of a candidate runtime's dictionary.
+inline constexpr std::string_view kJVMVersionKey = "JVMVersion";  // in its JavaVM dictionary
+inline constexpr std::string_view kBundleVersionKey = "CFBundleVersion";
+inline constexpr std::string_view kEvarVersionKey = "EvarVersion";
+inline constexpr std::string_view kInfoStringKey = "CFBundleGetInfoString";
+inline constexpr std::string_view kBundleIdentifierKey = "CFBundleIdentifier";
+
 // The text the information dictionary's "$APP_PACKAGE" stands for.
 inline constexpr std::string_view kAppPackageVariable = "$APP_PACKAGE";
 
-// The runtime home of a location: "Contents/Home" (or "Contents/Home/jre"
-// when it exists) for a location with a "Contents/Home"; otherwise the
-// location itself (or its "jre" when that exists).
+// The text with every "$APP_PACKAGE" replaced by the bundle path, in one
+// left-to-right sweep (the inserted path is not searched again).
+std::string replacingAppPackage(std::string text, const std::string& bundlePath);
+
+// Runtime layout ----------------------------------------------------------------
+// A runtime bundle keeps its home in "Contents/Home"; a runtime home may hold
+// the runtime proper in a nested "jre", and holds the java the front end runs.
+inline constexpr std::string_view kContentsHome = "Contents/Home";
+inline constexpr std::string_view kJreDirectory = "jre";
+inline constexpr std::string_view kJavaExecutable = "bin/java";
+// The application's own runtime bundle: inside the application bundle
+// (Resources first, then PlugIns), or below its base directory.
+inline constexpr std::string_view kJreBundleName = "jre.bundle";
+inline constexpr std::string_view kResourcesJreBundle = "Contents/Resources/jre.bundle";
+inline constexpr std::string_view kPlugInsJreBundle = "Contents/PlugIns/jre.bundle";
+inline constexpr std::string_view kBaseDirJreBundle = ".quorvane/jre.bundle";
+
+// The launch version handed to JLI_Launch when no candidate check gave one:
+// the plain runtime directory, and a start without a checked runtime.
+inline constexpr const char* kDefaultLaunchVersion = "1.7.0";
+
+// The home of a runtime location: its "Contents/Home" when it has one,
+// otherwise the location itself (a plain runtime directory).
+std::string contentsHomeOf(const std::string& location, const platform::FileManager& fileManager);
+// The runtime home of a location: contentsHomeOf, or the "jre" inside it
+// when that exists.
 std::string runtimeHomeOf(const std::string& location, const platform::FileManager& fileManager);
+// The java of a runtime location: bin/java of its runtime home.
+std::string javaExecutableOf(const std::string& location, const platform::FileManager& fileManager);
 
 // The name of a Mach-O CPU type in reports: "x86_64", "arm64", ...
 std::string architectureName(std::int32_t cpuType);
@@ -118,10 +150,12 @@ class Launcher {
                                                   std::vector<std::string>& options,
                                                   const std::string& bundlePath,
                                                   std::optional<std::string> classPath);
+  // Reads the options file name (absent: nothing); include is true for a file
+  // named by an include, which counts towards the launch's limit of includes.
   std::optional<std::string> readOptionsFile(const std::optional<std::string>& name,
                                              std::vector<std::string>& options,
                                              std::optional<std::string> classPath,
-                                             const std::string& bundlePath);
+                                             const std::string& bundlePath, bool include = false);
   std::optional<std::string> replaceVariables(const std::optional<std::string>& text);
   std::optional<std::string> resolveArtifactPath(const std::optional<std::string>& path);
   // Applies the first matching set of "VersionSpecificVMOptions".
@@ -129,12 +163,21 @@ class Launcher {
                                                        std::vector<std::string>& options,
                                                        const std::string& bundlePath,
                                                        std::optional<std::string> classPath);
-  // readOptionsFile for a file named by an include (include true), which
-  // counts towards the launch's limit of includes.
-  std::optional<std::string> readOptionsFile(const std::optional<std::string>& name,
-                                             std::vector<std::string>& options,
-                                             std::optional<std::string> classPath,
-                                             const std::string& bundlePath, bool include);
+  // The steps of readJavaParameters after the working directory, each on the
+  // JavaVM dictionary (empty when absent). The options the settings name, in
+  // order: the option array, the version-specific set, the options file
+  // beside the bundle and "OptionsFile"; the class path they leave.
+  std::optional<std::string> addConfiguredOptions(const platform::Value& javaVM, std::vector<std::string>& options,
+                                                  const std::string& bundlePath);
+  // The options made from the settings: splash, class path, module path,
+  // the dock options, the own bundle path.
+  void addLaunchOptions(const platform::Value& info, const platform::Value& javaVM,
+                        const std::optional<std::string>& classPath, std::vector<std::string>& options,
+                        const std::string& bundlePath);
+  // The argument array, then the command line ("-J" arguments become options
+  // when passthrough is allowed).
+  void addArguments(const platform::Value& info, const platform::Value& javaVM, std::vector<std::string>& options,
+                    std::vector<std::string>& args);
   // The lines of one options file; directory holds the file (for relative includes).
   std::optional<std::string> readOptionsLines(std::string_view text, const std::string& directory,
                                               std::vector<std::string>& options,
@@ -186,17 +229,25 @@ class Launcher {
   static std::optional<std::string> getJavaMinVersion();
 
   // Runtime search ----------------------------------------------------------------
+  // The constraints a search reads for one call.
+  struct SearchConstraints {
+    std::optional<std::string> minVersion;
+    std::optional<std::string> maxVersion;
+    std::optional<std::string> requiredVmIdPrefix;
+    bool allowBeta = false;
+  };
+  // The application's own runtime, and the one an argument file names, is
+  // taken whatever its version says: no constraints, pre-releases allowed.
+  static inline const SearchConstraints kAnyVersion{std::nullopt, std::nullopt, std::nullopt, true};
   // The public search (false: own runtime, then the search sequence or the
   // standard locations) or the registry search (true). The result is the
   // chosen runtime's location, also kept in javaBundlePath, with its launch
   // version in launchJavaVersion; absent when nothing fits. A failed
   // unpacking of the own runtime shows a dialog and ends the process with 1.
   std::optional<std::string> findJavaBundle(bool registry);
-  void findDirectoryJavaBundle(const std::optional<std::string>& directory,
-                               platform::FileManager& fileManager,
-                               const std::optional<std::string>& minVersion,
-                               const std::optional<std::string>& maxVersion,
-                               const std::optional<std::string>& requiredVmIdPrefix, bool allowBeta);
+  // The runtime in a directory of the search sequence (variables replaced).
+  void findDirectoryJavaBundle(const std::optional<std::string>& directory, platform::FileManager& fileManager,
+                               const SearchConstraints& constraints);
   // The standard locations: the browser plug-in, then (with javaHomeFirst)
   // the runtime named by JAVA_HOME, the virtual-machines directory highest
   // version first, and the home of the java on PATH. Each runtime directory
@@ -207,12 +258,6 @@ class Launcher {
                             bool javaHomeFirst = false);
 
   // The steps of findJavaBundle, with the constraints read for one call.
-  struct SearchConstraints {
-    std::optional<std::string> minVersion;
-    std::optional<std::string> maxVersion;
-    std::optional<std::string> requiredVmIdPrefix;
-    bool allowBeta = false;
-  };
   std::optional<std::string> searchRegistry(platform::FileManager& fileManager, const platform::Value& info,
                                             const SearchConstraints& constraints);
   // True when an own runtime was found (javaBundle, or the plain directory's

@@ -1,9 +1,6 @@
 // Launch configuration: the Java parameters of the information dictionary, VM
 // options files, variable substitution and class-path entry resolution.
-#include <utf8proc.h>
-
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 
 #include "mac_installer/Launcher.h"
@@ -12,6 +9,7 @@
 #include "platform/Environment.h"
 #include "platform/FileManager.h"
 #include "platform/Format.h"
+#include "platform/Text.h"
 #include "platform/UserDefaults.h"
 
 namespace {
@@ -47,18 +45,6 @@ constexpr std::string_view kIncludeOptionsDirective = "-include-options ";
 constexpr size_t kMaxOptionsFileDepth = 32;
 constexpr int kMaxIncludesPerLaunch = 1000;
 
-// Editors may start a UTF-8 file with a byte-order mark; it is no text.
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-bool startsWith(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
-bool endsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 // One left-to-right sweep: every non-overlapping occurrence is replaced and
 // the inserted text is not searched again.
 void replaceAll(std::string& text, std::string_view what, std::string_view with) {
@@ -84,24 +70,26 @@ std::string unquoted(std::string path) {
   return path;
 }
 
-// "~" names the home directory only as a whole first component.
-bool startsWithHome(std::string_view path) { return path == "~" || startsWith(path, "~/"); }
+// The class path with entries put before (prepend) or after it. Neither side
+// is joined when empty: an empty entry would put the current directory on
+// Java's class path.
+std::optional<std::string> withEntries(std::optional<std::string> classPath, std::string entries, bool prepend) {
+  if (!classPath || classPath->empty()) return entries;
+  if (entries.empty()) return classPath;
+  return prepend ? entries + ":" + *classPath : *classPath + ":" + entries;
+}
 
-bool isAbsolutePath(std::string_view path) { return startsWith(path, "/") || startsWithHome(path); }
+// "~" names the home directory only as a whole first component.
+bool startsWithHome(std::string_view path) { return path == "~" || path.starts_with("~/"); }
+
+bool isAbsolutePath(std::string_view path) { return path.starts_with("/") || startsWithHome(path); }
 
 // The path of the options file a caller names: a leading "~" becomes the
 // home directory, then "$APP_PACKAGE" the bundle path. In this order, a "~"
 // inside the bundle's own path (a folder "dist~1") stays as it is.
 std::string optionsFilePath(std::string name, const std::string& bundlePath) {
   if (startsWithHome(name)) name.replace(0, 1, platform::homeDirectory());
-  replaceAll(name, kAppPackageVariable, bundlePath);
-  return name;
-}
-
-// Joins a relative path to a directory; a file without a directory part
-// keeps its relative path (an empty directory would otherwise make it absolute).
-std::string joinedToDirectory(const std::string& directory, const std::string& path) {
-  return platform::joinPath(directory, path);
+  return replacingAppPackage(std::move(name), bundlePath);
 }
 
 // Whole-text match where "*" is any run of characters and "?" exactly one.
@@ -125,91 +113,12 @@ bool matchesPattern(std::string_view text, std::string_view pattern) {
   return p == pattern.size();
 }
 
-// The integer reading of a range bound: leading white space, an optional
-// sign, then decimal digits up to the first other character; no digits is 0.
-// Values beyond the 32-bit range saturate.
-std::int32_t integerValue(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  std::int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > std::int64_t(INT32_MAX) + 1) value = std::int64_t(INT32_MAX) + 1;
-  }
-  if (negative) value = -value;
-  if (value > INT32_MAX) value = INT32_MAX;
-  return static_cast<std::int32_t>(value);
-}
-
-std::vector<std::string> splitAt(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  size_t from = 0;
-  for (;;) {
-    size_t at = text.find(separator, from);
-    if (at == std::string::npos) {
-      parts.push_back(text.substr(from));
-      return parts;
-    }
-    parts.push_back(text.substr(from, at - from));
-    from = at + 1;
-  }
-}
-
-// Option-file text ---------------------------------------------------------------
-
-bool isValidUtf8(const std::string& text) {
-  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-  utf8proc_ssize_t length = static_cast<utf8proc_ssize_t>(text.size());
-  for (utf8proc_ssize_t at = 0; at < length;) {
-    utf8proc_int32_t cp;
-    utf8proc_ssize_t n = utf8proc_iterate(bytes + at, length - at, &cp);
-    if (n <= 0) return false;
-    at += n;
-  }
-  return true;
-}
-
-bool isTrimmed(utf8proc_int32_t cp) {
-  return cp == '\t' || utf8proc_category(cp) == UTF8PROC_CATEGORY_ZS;
-}
-
-// The line without tabs and Zs spaces at both ends; the text is valid UTF-8.
-std::string trimmed(std::string_view line) {
-  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(line.data());
-  utf8proc_ssize_t length = static_cast<utf8proc_ssize_t>(line.size());
-  utf8proc_ssize_t begin = 0, end = 0, at = 0;
-  bool seen = false;
-  while (at < length) {
-    utf8proc_int32_t cp;
-    utf8proc_ssize_t n = utf8proc_iterate(bytes + at, length - at, &cp);
-    if (n <= 0) break;
-    if (!isTrimmed(cp)) {
-      if (!seen) begin = at;
-      seen = true;
-      end = at + n;
-    }
-    at += n;
-  }
-  if (!seen) return {};
-  return std::string(line.substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin)));
-}
-
-std::vector<std::string_view> splitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  size_t from = 0;
-  for (size_t at = 0; at < text.size(); ++at) {
-    if (text[at] == '\r' || text[at] == '\n') {
-      lines.push_back(text.substr(from, at - from));
-      from = at + 1;
-    }
-  }
-  if (from < text.size()) lines.push_back(text.substr(from));
-  return lines;
-}
-
 }  // namespace
+
+std::string replacingAppPackage(std::string text, const std::string& bundlePath) {
+  replaceAll(text, kAppPackageVariable, bundlePath);
+  return text;
+}
 
 // Variable substitution ------------------------------------------------------------
 
@@ -219,9 +128,8 @@ std::optional<std::string> Launcher::replaceVariables(const std::optional<std::s
     _DLog("%s [Line %d] returning %@", __PRETTY_FUNCTION__, __LINE__, text);
     return std::nullopt;
   }
-  std::string result = *text;
   const std::string bundlePath = platform::Bundle::mainBundle()->bundlePath();
-  replaceAll(result, kAppPackageVariable, bundlePath);
+  std::string result = replacingAppPackage(*text, bundlePath);
   // Every later variable is written "${...}", and a value is only inserted
   // where such a reference stood: without "${" no later sweep can change
   // anything, so the sweeps are skipped.
@@ -249,23 +157,23 @@ std::optional<std::string> Launcher::replaceVariables(const std::optional<std::s
 std::optional<std::string> Launcher::resolveArtifactPath(const std::optional<std::string>& path) {
   if (!path) return std::nullopt;
   std::optional<std::string> result;
-  auto add = [&result](const std::string& entry) {
+  auto add = [&result](std::string_view entry) {
     if (result)
       result->append(":").append(entry);
     else
       result = entry;
   };
   platform::FileManager fileManager;
-  for (const std::string& entry : splitAt(*path, ':')) {
-    if (startsWith(entry, "$")) {
-      if (std::optional<std::string> value = platform::getEnvironment(entry.substr(1))) add(*value);
-    } else if (endsWith(entry, "/*")) {
-      std::string directory = entry.substr(0, entry.size() - 1);
+  for (std::string_view entry : platform::piecesBetween(*path, ':')) {
+    if (entry.starts_with("$")) {
+      if (std::optional<std::string> value = platform::getEnvironment(std::string(entry.substr(1)))) add(*value);
+    } else if (entry.ends_with("/*")) {
+      std::string directory(entry.substr(0, entry.size() - 1));
       _DLog("%s [Line %d] scanning directory %@", __PRETTY_FUNCTION__, __LINE__, directory);
       std::optional<std::vector<std::string>> names = fileManager.contentsOfDirectory(directory);
       if (!names) continue;
       for (const std::string& name : *names)
-        if (endsWith(name, ".jar") || endsWith(name, ".zip")) add(directory + name);
+        if (name.ends_with(".jar") || name.ends_with(".zip")) add(directory + name);
     } else {
       add(entry);
     }
@@ -274,13 +182,6 @@ std::optional<std::string> Launcher::resolveArtifactPath(const std::optional<std
 }
 
 // VM options files -----------------------------------------------------------------
-
-std::optional<std::string> Launcher::readOptionsFile(const std::optional<std::string>& name,
-                                                     std::vector<std::string>& options,
-                                                     std::optional<std::string> classPath,
-                                                     const std::string& bundlePath) {
-  return readOptionsFile(name, options, std::move(classPath), bundlePath, false);
-}
 
 std::optional<std::string> Launcher::readOptionsFile(const std::optional<std::string>& name,
                                                      std::vector<std::string>& options,
@@ -307,7 +208,7 @@ std::optional<std::string> Launcher::readOptionsFile(const std::optional<std::st
   }
   if (include) ++includesFollowed;
   std::optional<std::string> text = fileManager.contentsOfRegularFile(path);
-  if (!text || !isValidUtf8(*text)) return classPath;
+  if (!text || !platform::isValidUtf8(*text)) return classPath;
 
   optionsFileChain.push_back(std::move(identity));
   try {
@@ -325,30 +226,21 @@ std::optional<std::string> Launcher::readOptionsLines(std::string_view text, con
                                                       std::vector<std::string>& options,
                                                       std::optional<std::string> classPath,
                                                       const std::string& bundlePath) {
-  if (startsWith(text, kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
-  for (std::string_view rawLine : splitLines(text)) {
-    std::string line = trimmed(rawLine);
+  // Blank lines (CR LF gives one) are skipped below, whichever break ends a line.
+  for (std::string_view rawLine : platform::linesEndedByCrOrLf(platform::withoutByteOrderMark(text))) {
+    std::string line = platform::trimmed(rawLine, platform::WhiteSpace::blanks);
     _DLog("%s [Line %d] option %@", __PRETTY_FUNCTION__, __LINE__, line);
     if (line.empty() || line.front() == '#') continue;
     line = *replaceVariables(line);
-    if (startsWith(line, kClassPathDirective)) {
+    if (line.starts_with(kClassPathDirective)) {
       classPath = line.substr(kClassPathDirective.size());
-    } else if (startsWith(line, kPrependClassPathDirective)) {
-      std::string rest = line.substr(kPrependClassPathDirective.size());
-      // An empty entry would put the current directory on Java's class path.
-      if (!classPath || classPath->empty())
-        classPath = rest;
-      else if (!rest.empty())
-        classPath = rest + ":" + *classPath;
-    } else if (startsWith(line, kAppendClassPathDirective)) {
-      std::string rest = line.substr(kAppendClassPathDirective.size());
-      if (!classPath || classPath->empty())
-        classPath = rest;
-      else if (!rest.empty())
-        classPath = *classPath + ":" + rest;
-    } else if (startsWith(line, kIncludeOptionsDirective)) {
+    } else if (line.starts_with(kPrependClassPathDirective)) {
+      classPath = withEntries(std::move(classPath), line.substr(kPrependClassPathDirective.size()), true);
+    } else if (line.starts_with(kAppendClassPathDirective)) {
+      classPath = withEntries(std::move(classPath), line.substr(kAppendClassPathDirective.size()), false);
+    } else if (line.starts_with(kIncludeOptionsDirective)) {
       std::string include = unquoted(line.substr(kIncludeOptionsDirective.size()));
-      if (!isAbsolutePath(include)) include = joinedToDirectory(directory, include);
+      if (!isAbsolutePath(include)) include = platform::joinPath(directory, include);
       classPath = readOptionsFile(include, options, std::move(classPath), bundlePath, true);
     } else {
       options.push_back(std::move(line));
@@ -368,14 +260,12 @@ std::optional<std::string> Launcher::addPredefinedOptions(const platform::Value*
   for (const platform::Value& value : *list) {
     const std::string* entry = value.asString();
     if (!entry) continue;
-    if (startsWith(*entry, kIncludeOptionsDirective)) {
-      std::string path = unquoted(entry->substr(kIncludeOptionsDirective.size()));
+    if (entry->starts_with(kIncludeOptionsDirective)) {
       // "$APP_PACKAGE" is replaced before the path is judged, so an entry
       // naming a file inside the bundle reaches it as the same options-file
       // line would.
-      replaceAll(path, kAppPackageVariable, bundlePath);
-      if (!isAbsolutePath(path))
-        path = joinedToDirectory(platform::deletingLastPathComponent(bundlePath), path);
+      std::string path = replacingAppPackage(unquoted(entry->substr(kIncludeOptionsDirective.size())), bundlePath);
+      if (!isAbsolutePath(path)) path = platform::joinPath(platform::deletingLastPathComponent(bundlePath), path);
       classPath = readOptionsFile(path, options, std::move(classPath), bundlePath, true);
     } else {
       options.push_back(*replaceVariables(*entry));
@@ -394,18 +284,19 @@ std::optional<std::string> Launcher::addVersionSpecificOptions(const platform::V
     const platform::Value& key = (*list)[i];
     const platform::Value& entries = (*list)[i + 1];
     const std::string* text = key.asString();
-    if (text && startsWith(*text, "*")) {
+    if (text && text->starts_with("*")) {
       if (!javaVersion || !matchesPattern(*javaVersion, std::string_view(*text).substr(1))) continue;
       _DLog("%s [Line %d] using version specific options %@ %@ %@", __PRETTY_FUNCTION__, __LINE__,
             javaVersion, key, entries);
     } else {
-      std::vector<std::string> bounds = text ? splitAt(*text, '-') : std::vector<std::string>{};
+      std::vector<std::string_view> bounds =
+          text ? platform::piecesBetween(*text, '-') : std::vector<std::string_view>{};
       if (bounds.size() != 2) {
         _DLog("%s [Line %d] ERROR in version specific options %@", __PRETTY_FUNCTION__, __LINE__, key);
         continue;
       }
-      std::int32_t low = integerValue(bounds[0]);
-      std::int32_t high = integerValue(bounds[1]);
+      std::int32_t low = platform::leadingInt32(bounds[0]);
+      std::int32_t high = platform::leadingInt32(bounds[1]);
       if (javaMajorVersion < low || javaMajorVersion > high) continue;
       _DLog("%s [Line %d] using version specific options %@ %@ %@ %d %d %d", __PRETTY_FUNCTION__,
             __LINE__, javaVersion, key, entries, javaMajorVersion, low, high);
@@ -430,26 +321,40 @@ void Launcher::readJavaParameters(platform::FileManager& fileManager, std::vecto
   const platform::Value* found = info.get(kJavaVMKey);
   const platform::Value& javaVM = found && found->asDictionary() ? *found : kEmptyDictionary;
 
-  std::string workingDirectory = javaVM.getString(kWorkingDirectoryKey).value_or(bundlePath);
-  replaceAll(workingDirectory, kAppPackageVariable, bundlePath);
-  fileManager.changeCurrentDirectory(workingDirectory);
+  fileManager.changeCurrentDirectory(
+      replacingAppPackage(javaVM.getString(kWorkingDirectoryKey).value_or(bundlePath), bundlePath));
 
   options.clear();
+  std::optional<std::string> classPath = addConfiguredOptions(javaVM, options, bundlePath);
+  addLaunchOptions(info, javaVM, classPath, options, bundlePath);
+  args.clear();
+  addArguments(info, javaVM, options, args);
+
+  mainClass = javaVM.getString(kMainClassKey);
+  if (firstThread) *firstThread = platform::truthValue(javaVM.get(kStartOnMainThreadKey));
+}
+
+std::optional<std::string> Launcher::addConfiguredOptions(const platform::Value& javaVM,
+                                                          std::vector<std::string>& options,
+                                                          const std::string& bundlePath) {
   std::optional<std::string> classPath = javaVM.getString(kClassPathKey);
-  if (classPath) replaceAll(*classPath, kAppPackageVariable, bundlePath);
+  if (classPath) classPath = replacingAppPackage(std::move(*classPath), bundlePath);
   classPath = addPredefinedOptions(javaVM.get(kVMOptionArrayKey), options, bundlePath, std::move(classPath));
   classPath = addVersionSpecificOptions(javaVM.get(kVersionSpecificVMOptionsKey), options, bundlePath,
                                         std::move(classPath));
+  // The options file beside the bundle: "Setup.app" reads "Setup.vmoptions".
   if (bundlePath.size() >= 3) {
     std::string bundleOptionsFile = bundlePath.substr(0, bundlePath.size() - 3) + "vmoptions";
     classPath = readOptionsFile(bundleOptionsFile, options, std::move(classPath), bundlePath);
   }
-  classPath = readOptionsFile(javaVM.getString(kOptionsFileKey), options, std::move(classPath), bundlePath);
+  return readOptionsFile(javaVM.getString(kOptionsFileKey), options, std::move(classPath), bundlePath);
+}
 
-  if (std::optional<std::string> splash = javaVM.getString(kSplashFileKey)) {
-    replaceAll(*splash, kAppPackageVariable, bundlePath);
-    options.push_back(platform::format("-splash:%@", *splash));
-  }
+void Launcher::addLaunchOptions(const platform::Value& info, const platform::Value& javaVM,
+                                const std::optional<std::string>& classPath, std::vector<std::string>& options,
+                                const std::string& bundlePath) {
+  if (std::optional<std::string> splash = javaVM.getString(kSplashFileKey))
+    options.push_back(platform::format("-splash:%@", replacingAppPackage(std::move(*splash), bundlePath)));
   if (std::optional<std::string> resolved = resolveArtifactPath(classPath); resolved && !resolved->empty())
     options.push_back(platform::format("-Djava.class.path=%@", *resolved));
   std::optional<std::string> modulePath = resolveArtifactPath(replaceVariables(javaVM.getString(kModulePathKey)));
@@ -465,25 +370,25 @@ void Launcher::readJavaParameters(platform::FileManager& fileManager, std::vecto
     options.push_back(platform::format("-Xdock:name=%@", *name));
   }
   options.push_back(platform::format("-Dqvr.ownBundlePath=%@", bundlePath));
+}
 
-  args.clear();
-  if (const platform::Array* entries = javaVM.get(kArgumentArrayKey) ? javaVM.get(kArgumentArrayKey)->asArray() : nullptr)
-    for (const platform::Value& entry : *entries)
+void Launcher::addArguments(const platform::Value& info, const platform::Value& javaVM,
+                            std::vector<std::string>& options, std::vector<std::string>& args) {
+  if (const platform::Value* entries = javaVM.get(kArgumentArrayKey); entries && entries->asArray())
+    for (const platform::Value& entry : *entries->asArray())
       if (const std::string* text = entry.asString()) args.push_back(*replaceVariables(*text));
 
+  // Command-line arguments pass through no substitution.
   const bool passthrough = platform::truthValue(info.get(kAllowPassthroughKey));
   const std::vector<std::string> commandLine =
       commandLineArguments ? *commandLineArguments : platform::processArguments();
   for (size_t i = 1; i < commandLine.size(); ++i) {
     const std::string& argument = commandLine[i];
-    if (i == 1 && startsWith(argument, "-psn_")) continue;
+    if (i == 1 && argument.starts_with("-psn_")) continue;
     _DLog("%s [Line %d] cl arg: %@ ", __PRETTY_FUNCTION__, __LINE__, argument);
-    if (passthrough && startsWith(argument, "-J"))
+    if (passthrough && argument.starts_with("-J"))
       options.push_back(argument.substr(2));
     else
       args.push_back(argument);
   }
-
-  mainClass = javaVM.getString(kMainClassKey);
-  if (firstThread) *firstThread = platform::truthValue(javaVM.get(kStartOnMainThreadKey));
 }

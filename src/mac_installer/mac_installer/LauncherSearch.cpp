@@ -2,7 +2,6 @@
 // standard locations (browser plug-in, installed virtual machines) and the
 // installation registry of other installed applications.
 #include <algorithm>
-#include <exception>
 #include <map>
 #include <set>
 #include <utility>
@@ -13,39 +12,26 @@
 #include "platform/Application.h"
 #include "platform/Environment.h"
 #include "platform/Format.h"
-#include "platform/Log.h"
 #include "platform/StatusLine.h"
+#include "platform/Text.h"
 #include "platform/UserDefaults.h"
 
 namespace {
 
-// Descriptor and candidate dictionary keys.
+// Descriptor key.
 constexpr std::string_view kSearchSequenceKey = "SearchSequence";
-constexpr std::string_view kBundleIdentifierKey = "CFBundleIdentifier";
-constexpr std::string_view kInfoStringKey = "CFBundleGetInfoString";
 
 // The installation registry.
 constexpr std::string_view kInstallationsSuite = "com.quorvane.installations";
 constexpr std::string_view kInstallationsKey = "/com/quorvane/installations/";
 constexpr char kInstallDirectorySeparator = ';';
 
-// Candidate locations relative to the application bundle, its base
-// directory and the directories of the installation registry.
-constexpr const char* kResourcesJreBundle = "Contents/Resources/jre.bundle";
-constexpr const char* kPlugInsJreBundle = "Contents/PlugIns/jre.bundle";
-constexpr const char* kBaseDirJreBundle = ".quorvane/jre.bundle";
+// The plain runtime directory below the base directory (the runtime bundle
+// locations are in Launcher.h), and what marks a location as a runtime.
 constexpr const char* kBaseDirJre = ".quorvane/jre";
-constexpr const char* kContentsHome = "Contents/Home";
 constexpr const char* kInfoPlist = "Contents/Info.plist";
 constexpr const char* kReleaseFile = "release";
-constexpr const char* kJavaExecutable = "bin/java";
-constexpr const char* kJreDirectory = "jre";
-constexpr const char* kPluginJava = "Contents/Home/bin/java";
 constexpr const char* kProbeDirectory = "_qvr_testdir";
-
-// A plain runtime directory is not checked; it is taken as this version.
-constexpr const char* kPlainRuntimeLaunchVersion = "1.7.0";
-constexpr const char* kUnpackFailureDetail = "could not run unpack200";
 
 // Plug-in vendor test.
 constexpr std::string_view kOracleIdentifierPrefix = "com.oracle";
@@ -59,21 +45,6 @@ constexpr const char* kPathVariable = "PATH";
 constexpr char kEnvironmentEntry = 'E';
 constexpr char kDirectoryEntry = 'R';
 constexpr char kStandardLocationsEntry = 'Y';
-
-std::string replacingAppPackage(std::string text, const std::string& bundlePath) {
-  for (size_t at = text.find(kAppPackageVariable); at != std::string::npos;
-       at = text.find(kAppPackageVariable, at + bundlePath.size()))
-    text.replace(at, kAppPackageVariable.size(), bundlePath);
-  return text;
-}
-
-// The directory whose "jre" and itself get unpacked: "Contents/Home" of a
-// location that has one, else the location. runtimeHomeOf() is this
-// directory or its "jre", so the unpacking covers the home that is used.
-std::string javaHomeOf(const std::string& location, const platform::FileManager& fileManager) {
-  std::string home = platform::joinPath(location, kContentsHome);
-  return fileManager.fileExists(home) ? home : location;
-}
 
 // The form a directory path takes in the log: a file URL.
 std::string fileURL(const std::string& path) {
@@ -94,28 +65,12 @@ std::string fileURL(const std::string& path) {
   return url;
 }
 
-std::vector<std::string> splitList(const std::string& list, char separator) {
-  std::vector<std::string> pieces;
-  size_t start = 0;
-  for (size_t at = 0; at <= list.size(); ++at) {
-    if (at < list.size() && list[at] != separator) continue;
-    pieces.push_back(list.substr(start, at - start));
-    start = at + 1;
-  }
-  return pieces;
-}
-
 // Whether an own-runtime location holds a runtime at all; an empty
 // directory there is not one and does not end the search.
 bool holdsRuntime(const std::string& location, const platform::FileManager& fileManager) {
   return fileManager.fileExists(platform::joinPath(location, kInfoPlist)) ||
-         fileManager.fileExists(platform::joinPath(location, kContentsHome)) ||
+         fileManager.fileExists(platform::joinPath(location, std::string(kContentsHome))) ||
          fileManager.fileExists(platform::joinPath(location, kReleaseFile));
-}
-
-// The runtime's java, which the front end runs: bin/java of the runtime home.
-std::string javaExecutableOf(const std::string& location, const platform::FileManager& fileManager) {
-  return platform::joinPath(runtimeHomeOf(location, fileManager), kJavaExecutable);
 }
 
 // Why a candidate has no version, in words, for the failure report.
@@ -124,7 +79,7 @@ std::string whyNoVersion(const std::string& path, const platform::Bundle* bundle
   if (!bundle) return fileManager.fileExists(path) ? "not a directory" : "does not exist";
   if (bundle->infoProblem()) return *bundle->infoProblem();
   const platform::Value* javaVM = bundle->objectForInfoDictionaryKey(kJavaVMKey);
-  if (javaVM && javaVM->get("JVMVersion")) return "JVMVersion is not a text";
+  if (javaVM && javaVM->get(kJVMVersionKey)) return "JVMVersion is not a text";
   return plugin ? "no JavaVM/JVMVersion and no CFBundleVersion"
                 : "no JavaVM/JVMVersion in Contents/Info.plist";
 }
@@ -164,26 +119,42 @@ std::optional<std::string> Launcher::findJavaBundle(bool registry) {
   return javaBundlePath;
 }
 
+namespace {
+
+// The registry's dictionary. The suite's property list is asked first; the
+// Java preferences store next. The first that records this application is
+// the registry, so a property list made for other applications does not
+// hide the store. Without an application identifier, the first there is.
+std::optional<platform::Value> registryInstallations(platform::UserDefaults defaults,
+                                                     const std::optional<std::string>& appId) {
+  defaults.addSuiteNamed(std::string(kInstallationsSuite));
+  if (!appId) return defaults.dictionaryForKey(std::string(kInstallationsKey));
+  const std::string key = platform::format("allinstdirs%@", *appId);
+  for (platform::Value& dictionary : defaults.dictionariesForKey(std::string(kInstallationsKey)))
+    if (dictionary.getString(key)) return std::move(dictionary);
+  return std::nullopt;
+}
+
+// The runtime bundle the registry records for one installation directory:
+// inside the installed application bundle when the registry names it
+// (Resources, else PlugIns), else below the directory's base directory.
+std::string registryCandidate(const platform::FileManager& fileManager, const platform::Value& installations,
+                              const std::string& appId, const std::string& directory) {
+  std::optional<std::string> bundleName =
+      installations.getString(platform::format("singleBundleName%@_%@", appId, directory));
+  if (!bundleName) return directory + "/" + std::string(kBaseDirJreBundle);
+  const std::string application = directory + "/" + *bundleName + "/";
+  std::string candidate = application + std::string(kResourcesJreBundle);
+  return fileManager.fileExists(candidate) ? candidate : application + std::string(kPlugInsJreBundle);
+}
+
+}  // namespace
+
 std::optional<std::string> Launcher::searchRegistry(platform::FileManager& fileManager,
                                                     const platform::Value& info,
                                                     const SearchConstraints& constraints) {
   std::optional<std::string> appId = info.getString(kAppIdKey);
-  platform::UserDefaults defaults = userDefaults;
-  defaults.addSuiteNamed(std::string(kInstallationsSuite));
-  // The suite's property list is asked first; the Java preferences store
-  // next. The first that records this application is the registry, so a
-  // property list made for other applications does not hide the store.
-  std::optional<platform::Value> installations;
-  if (appId) {
-    const std::string key = platform::format("allinstdirs%@", *appId);
-    for (platform::Value& dictionary : defaults.dictionariesForKey(std::string(kInstallationsKey))) {
-      if (!dictionary.getString(key)) continue;
-      installations = std::move(dictionary);
-      break;
-    }
-  } else {
-    installations = defaults.dictionaryForKey(std::string(kInstallationsKey));
-  }
+  std::optional<platform::Value> installations = registryInstallations(userDefaults, appId);
   _DLog("%s [Line %d] %@", __PRETTY_FUNCTION__, __LINE__, installations);
   if (!appId) return std::nullopt;
   std::optional<std::string> list =
@@ -193,20 +164,11 @@ std::optional<std::string> Launcher::searchRegistry(platform::FileManager& fileM
     return std::nullopt;
   }
 
-  for (const std::string& directory : splitList(*list, kInstallDirectorySeparator)) {
+  for (std::string_view piece : platform::piecesBetween(*list, kInstallDirectorySeparator)) {
     // An empty piece (a stray ";") would otherwise name a runtime at the
     // file-system root.
-    if (directory.empty()) continue;
-    std::optional<std::string> bundleName =
-        installations->getString(platform::format("singleBundleName%@_%@", *appId, directory));
-    std::string candidate;
-    if (bundleName) {
-      candidate = platform::format("%@/%@/Contents/Resources/jre.bundle", directory, *bundleName);
-      if (!fileManager.fileExists(candidate))
-        candidate = platform::format("%@/%@/Contents/PlugIns/jre.bundle", directory, *bundleName);
-    } else {
-      candidate = platform::format("%@/.quorvane/jre.bundle", directory);
-    }
+    if (piece.empty()) continue;
+    std::string candidate = registryCandidate(fileManager, *installations, *appId, std::string(piece));
     javaBundlePath = candidate;
     _DLog("%s [Line %d] checking %@", __PRETTY_FUNCTION__, __LINE__, candidate);
     if (!fileManager.fileExists(candidate)) {
@@ -236,26 +198,26 @@ bool Launcher::findOwnRuntime(platform::FileManager& fileManager, const platform
     javaBundle = platform::Bundle::open(location);
     if (!javaBundle) return false;
     if (!fileManager.isExecutableFile(javaExecutableOf(location, fileManager))) {
-      checkCandidate(fileManager, location, SearchConstraints{std::nullopt, std::nullopt, std::nullopt, true},
-                     false);
+      checkCandidate(fileManager, location, kAnyVersion, false);
       javaBundle.reset();
       return false;
     }
     return true;
   };
-  for (const char* inside : {kResourcesJreBundle, kPlugInsJreBundle})
-    if (bundleAt(platform::joinPath(bundlePath, inside))) return true;
+  for (std::string_view inside : {kResourcesJreBundle, kPlugInsJreBundle})
+    if (bundleAt(platform::joinPath(bundlePath, std::string(inside)))) return true;
   std::optional<std::string> baseDir = info.getString(kBaseDirKey);
   if (!baseDir) return false;
   std::string base = replacingAppPackage(*baseDir, bundlePath);
-  if (bundleAt(platform::joinPath(base, kBaseDirJreBundle))) return true;
+  if (bundleAt(platform::joinPath(base, std::string(kBaseDirJreBundle)))) return true;
 
   // The plain runtime directory is taken without a version check, but only
   // with a java to run.
   javaBundlePath = platform::joinPath(base, kBaseDirJre);
   if (!fileManager.isDirectory(*javaBundlePath)) return false;
   if (fileManager.isExecutableFile(javaExecutableOf(*javaBundlePath, fileManager))) {
-    launchJavaVersion = kPlainRuntimeLaunchVersion;
+    // Not checked: taken as the default version.
+    launchJavaVersion = kDefaultLaunchVersion;
     return true;
   }
   _DLog("%s [Line %d] no executable %@", __PRETTY_FUNCTION__, __LINE__,
@@ -269,15 +231,14 @@ bool Launcher::findOwnRuntime(platform::FileManager& fileManager, const platform
 void Launcher::runOwnRuntime(platform::FileManager& fileManager) {
   // The application's own runtime is taken whatever the descriptor's
   // constraints say; the plain runtime directory gets no check at all.
-  if (!launchJavaVersion)
-    launchJavaVersion =
-        checkCandidate(fileManager, *javaBundlePath,
-                       SearchConstraints{std::nullopt, std::nullopt, std::nullopt, true}, false);
+  if (!launchJavaVersion) launchJavaVersion = checkCandidate(fileManager, *javaBundlePath, kAnyVersion, false);
 
-  std::string home = javaHomeOf(*javaBundlePath, fileManager);
+  // The home and its "jre" are both unpacked: runtimeHomeOf() is one of them.
+  std::string home = contentsHomeOf(*javaBundlePath, fileManager);
   _DLog("%s [Line %d] Running unpacker on %@", __PRETTY_FUNCTION__, __LINE__, fileURL(home));
   // Unpacked even when the check refused it: a packed runtime cannot run.
-  if (Unpacker::unpack(platform::joinPath(home, kJreDirectory), nullptr) && Unpacker::unpack(home, nullptr))
+  if (Unpacker::unpack(platform::joinPath(home, std::string(kJreDirectory)), nullptr) &&
+      Unpacker::unpack(home, nullptr))
     return;
 
   // The probe only chooses the message: a runtime the user cannot write to
@@ -288,7 +249,7 @@ void Launcher::runOwnRuntime(platform::FileManager& fileManager) {
   } else {
     if (!fileManager.removeEmptyDirectory(probe))
       _DLog("%s [Line %d] could not remove _qvr_testdir", __PRETTY_FUNCTION__, __LINE__);
-    displayError(kInternalError, std::string(kUnpackFailureDetail));
+    displayError(kInternalError, std::string(kUnpackFailure));
   }
   platform::exitProcess(1);
 }
@@ -316,14 +277,12 @@ void Launcher::searchSequence(platform::FileManager& fileManager, const platform
           _DLog("%s [Line %d] checking environment variable %@", __PRETTY_FUNCTION__, __LINE__, argument);
           std::optional<std::string> directory = platform::getEnvironment(argument);
           if (!directory) noteEmptyPlace(platform::format("environment variable %@: not set", argument));
-          findDirectoryJavaBundle(directory, fileManager, constraints.minVersion, constraints.maxVersion,
-                                  constraints.requiredVmIdPrefix, constraints.allowBeta);
+          findDirectoryJavaBundle(directory, fileManager, constraints);
           break;
         }
         case kDirectoryEntry:
           _DLog("%s [Line %d] checking directory %@", __PRETTY_FUNCTION__, __LINE__, argument);
-          findDirectoryJavaBundle(argument, fileManager, constraints.minVersion, constraints.maxVersion,
-                                  constraints.requiredVmIdPrefix, constraints.allowBeta);
+          findDirectoryJavaBundle(argument, fileManager, constraints);
           break;
         case kStandardLocationsEntry:
           _DLog("%s [Line %d] checking standard locations", __PRETTY_FUNCTION__, __LINE__);
@@ -339,11 +298,7 @@ void Launcher::searchSequence(platform::FileManager& fileManager, const platform
 }
 
 void Launcher::findDirectoryJavaBundle(const std::optional<std::string>& directory,
-                                       platform::FileManager& fileManager,
-                                       const std::optional<std::string>& minVersion,
-                                       const std::optional<std::string>& maxVersion,
-                                       const std::optional<std::string>& requiredVmIdPrefix,
-                                       bool allowBeta) {
+                                       platform::FileManager& fileManager, const SearchConstraints& constraints) {
   if (!directory) return;
   javaBundlePath = replaceVariables(directory);
   if (!javaBundlePath) return;
@@ -352,9 +307,7 @@ void Launcher::findDirectoryJavaBundle(const std::optional<std::string>& directo
     return;
   }
   javaBundle = platform::Bundle::open(*javaBundlePath);
-  launchJavaVersion =
-      checkCandidate(fileManager, *javaBundlePath,
-                     SearchConstraints{minVersion, maxVersion, requiredVmIdPrefix, allowBeta}, false);
+  launchJavaVersion = checkCandidate(fileManager, *javaBundlePath, constraints, false);
   if (!launchJavaVersion) javaBundle.reset();
 }
 
@@ -387,8 +340,8 @@ const char* Launcher::checkCandidate(platform::FileManager& fileManager, const s
 
 std::optional<std::string> Launcher::candidateVersion(const platform::Bundle& bundle, bool plugin) {
   const platform::Value* javaVM = bundle.objectForInfoDictionaryKey(kJavaVMKey);
-  const platform::Value* version = javaVM ? javaVM->get("JVMVersion") : nullptr;
-  if (!version && plugin) version = bundle.objectForInfoDictionaryKey("CFBundleVersion");
+  const platform::Value* version = javaVM ? javaVM->get(kJVMVersionKey) : nullptr;
+  if (!version && plugin) version = bundle.objectForInfoDictionaryKey(kBundleVersionKey);
   const std::string* text = version ? version->asString() : nullptr;
   return text ? std::optional<std::string>(*text) : std::nullopt;
 }
@@ -407,14 +360,9 @@ struct Installed {
   std::optional<platform::FileIdentity> identity;
 };
 
-// Order of the token reading, highest first; a pair that cannot be compared
-// counts as equal.
+// Order of the token reading, highest first.
 int descending(Launcher& launcher, const std::string& a, const std::string& b) {
-  try {
-    return launcher.compareVersion(b, a);
-  } catch (const std::exception&) {
-    return 0;
-  }
+  return launcher.compareVersion(std::string_view(b), std::string_view(a));
 }
 
 // Highest version first; candidates without a version last. Equal versions
@@ -463,8 +411,9 @@ void Launcher::findPublicJavaBundle(platform::FileManager& fileManager,
                                     const std::optional<std::string>& requiredVmIdPrefix, bool allowBeta,
                                     bool javaHomeFirst) {
   const SearchConstraints constraints{minVersion, maxVersion, requiredVmIdPrefix, allowBeta};
+  const std::string pluginHome = platform::joinPath(internetPluginPath, std::string(kContentsHome));
   if (fileManager.fileExists(internetPluginPath) &&
-      fileManager.fileExists(platform::joinPath(internetPluginPath, kPluginJava)))
+      fileManager.fileExists(platform::joinPath(pluginHome, std::string(kJavaExecutable))))
     javaBundle = platform::Bundle::open(internetPluginPath);
   if (javaBundle) {
     std::optional<std::string> infoString = javaBundle->infoDictionary().getString(kInfoStringKey);
@@ -565,11 +514,11 @@ bool Launcher::findPathJavaBundle(platform::FileManager& fileManager, const Sear
                                   std::set<platform::FileIdentity>& checked) {
   std::optional<std::string> java;
   if (std::optional<std::string> searchPath = platform::getEnvironment(kPathVariable)) {
-    for (const std::string& directory : splitList(*searchPath, ':')) {
+    for (std::string_view directory : platform::piecesBetween(*searchPath, ':')) {
       // An empty entry would mean the current directory, which is no place
       // to take a runtime from.
       if (directory.empty() || directory.front() != '/') continue;
-      std::string candidate = platform::joinPath(directory, "java");
+      std::string candidate = platform::joinPath(std::string(directory), "java");
       if (!fileManager.isExecutableFile(candidate)) continue;
       java = std::move(candidate);
       break;

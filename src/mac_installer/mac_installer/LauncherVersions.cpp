@@ -1,10 +1,6 @@
 // Version strings (token and component readings, pre-release test, vendor
 // prefixes) and the check of one runtime candidate.
-#include <utf8proc.h>
-
 #include <algorithm>
-#include <cstring>
-#include <limits>
 #include <mutex>
 #include <new>
 #include <set>
@@ -13,6 +9,7 @@
 #include "mac_installer/global.h"
 #include "platform/Format.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -20,31 +17,10 @@ constexpr int kDigit = 0;
 constexpr int kOther = 1;
 constexpr int kSeparator = 2;
 
-// Candidate dictionary keys.
-constexpr std::string_view kJVMVersionKey = "JVMVersion";
-constexpr std::string_view kBundleVersionKey = "CFBundleVersion";
-constexpr std::string_view kEvarVersionKey = "EvarVersion";
-constexpr std::string_view kInfoStringKey = "CFBundleGetInfoString";
-constexpr std::string_view kBundleIdentifierKey = "CFBundleIdentifier";
-
 // Characters --------------------------------------------------------------------
 
-// One character of a UTF-8 text: its code point and its length in bytes. A
-// byte that does not start a valid sequence is one character of its own.
-struct Character {
-  std::int32_t codePoint;  // -1 for an invalid byte
-  std::size_t length;
-};
-
-Character characterAt(std::string_view text, std::size_t at) {
-  auto byte = static_cast<unsigned char>(text[at]);
-  if (byte < 0x80) return {byte, 1};
-  utf8proc_int32_t cp = -1;
-  utf8proc_ssize_t n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data() + at),
-                                        static_cast<utf8proc_ssize_t>(text.size() - at), &cp);
-  if (n <= 0) return {-1, 1};
-  return {cp, static_cast<std::size_t>(n)};
-}
+using platform::Character;
+using platform::characterAt;
 
 constexpr bool isAsciiSeparator(unsigned char c) {
   if (c >= 0x09 && c <= 0x0D) return true;
@@ -60,23 +36,8 @@ int classOfCodePoint(std::int32_t cp) {
   // units, both surrogates and so of class other; an invalid byte is other.
   if (cp < 0 || cp > 0xFFFF) return kOther;
   if (cp == 0x85) return kSeparator;
-  switch (utf8proc_category(cp)) {
-    case UTF8PROC_CATEGORY_ND:
-      return kDigit;
-    case UTF8PROC_CATEGORY_ZS:
-    case UTF8PROC_CATEGORY_ZL:
-    case UTF8PROC_CATEGORY_ZP:
-    case UTF8PROC_CATEGORY_PC:
-    case UTF8PROC_CATEGORY_PD:
-    case UTF8PROC_CATEGORY_PS:
-    case UTF8PROC_CATEGORY_PE:
-    case UTF8PROC_CATEGORY_PI:
-    case UTF8PROC_CATEGORY_PF:
-    case UTF8PROC_CATEGORY_PO:
-      return kSeparator;
-    default:
-      return kOther;
-  }
+  if (platform::isDecimalDigit(cp)) return kDigit;
+  return platform::isSeparatorOrPunctuation(cp) ? kSeparator : kOther;
 }
 
 int classOfToken(std::string_view token) {
@@ -119,39 +80,6 @@ class Tokenizer {
   std::size_t at_ = 0;
 };
 
-// The value of one decimal digit. Unicode keeps every run of decimal digits
-// as complete sequences from zero to nine, so a digit's value is its distance
-// from the start of its run, modulo ten.
-std::int64_t digitValue(std::int32_t cp) {
-  if (cp >= '0' && cp <= '9') return cp - '0';
-  std::int64_t before = 0;
-  while (cp - before - 1 >= 0 && utf8proc_category(cp - before - 1) == UTF8PROC_CATEGORY_ND) ++before;
-  return before % 10;
-}
-
-constexpr std::int64_t kMax64 = std::numeric_limits<std::int64_t>::max();
-constexpr std::int64_t kMin64 = std::numeric_limits<std::int64_t>::min();
-
-// Accumulates one more decimal digit, saturating at the 64-bit limits.
-std::int64_t appendDigit(std::int64_t value, std::int64_t digit, bool negative) {
-  if (negative) {
-    if (value < (kMin64 + digit) / 10) return kMin64;
-    return value * 10 - digit;
-  }
-  if (value > (kMax64 - digit) / 10) return kMax64;
-  return value * 10 + digit;
-}
-
-std::int64_t digitTokenValue(std::string_view token) {
-  std::int64_t value = 0;
-  for (std::size_t at = 0; at < token.size();) {
-    Character c = characterAt(token, at);
-    value = appendDigit(value, digitValue(c.codePoint), false);
-    at += c.length;
-  }
-  return value;
-}
-
 // Orders code points as their UTF-16 code units would order: characters
 // beyond U+FFFF (surrogate pairs) sort between U+D7FF and U+E000.
 std::int64_t utf16OrderKey(std::int32_t cp) {
@@ -186,28 +114,8 @@ int classRank(int type) { return type == kOther ? 0 : type == kSeparator ? 1 : 2
 
 bool isSplitCharacter(char c) { return c == '.' || c == '_' || c == '-' || c == '+'; }
 
-bool isAsciiSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// The decimal integer at the start of a component, after leading white space
-// and an optional sign; 0 when there is none.
-std::int64_t componentValue(std::string_view component) {
-  std::size_t at = 0;
-  while (at < component.size() && isAsciiSpace(component[at])) ++at;
-  bool negative = false;
-  if (at < component.size() && (component[at] == '+' || component[at] == '-')) {
-    negative = component[at] == '-';
-    ++at;
-  }
-  std::int64_t value = 0;
-  for (; at < component.size() && component[at] >= '0' && component[at] <= '9'; ++at)
-    value = appendDigit(value, component[at] - '0', negative);
-  return value;
-}
-
-std::int32_t saturate32(std::int64_t value) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
-                                                            std::numeric_limits<std::int32_t>::max()));
-}
+// The integer at the start of a component; 0 when there is none.
+std::int64_t componentValue(std::string_view component) { return platform::leadingInteger(component).value_or(0); }
 
 // Launch versions ---------------------------------------------------------------------
 
@@ -250,7 +158,7 @@ int Launcher::compareVersion(std::string_view version, std::string_view toVersio
     if (!hasA) return tb.type == kOther ? 1 : -1;
     if (ta.type != tb.type) return classRank(ta.type) < classRank(tb.type) ? -1 : 1;
     if (ta.type == kDigit) {
-      std::int64_t va = digitTokenValue(ta.text), vb = digitTokenValue(tb.text);
+      std::int64_t va = platform::valueOfDigits(ta.text), vb = platform::valueOfDigits(tb.text);
       if (va != vb) return va < vb ? -1 : 1;
     } else if (ta.type == kOther) {
       if (int order = compareOtherTokens(ta.text, tb.text)) return order;
@@ -431,8 +339,8 @@ const char* Launcher::checkBundleVersion(const std::optional<std::string>& minVe
       if (!minOk) refusalReason = "below the minimum " + *minVersion;
       if (minOk && !maxOk) refusalReason = "above the maximum " + *maxVersion;
       if (minOk && maxOk) {
-        std::int32_t major = saturate32(componentValue(list[0]));
-        if (major == 1) major = list.size() > 1 ? saturate32(componentValue(list[1])) : 1;
+        std::int32_t major = platform::leadingInt32(list[0]);
+        if (major == 1) major = list.size() > 1 ? platform::leadingInt32(list[1]) : 1;
         try {
           // Everything that can fail to allocate happens before the fields
           // change, so a failure leaves the Launcher as it was.

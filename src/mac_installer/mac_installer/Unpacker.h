@@ -5,9 +5,14 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/FileManager.h"
+
+// What the internal-error dialog says when a runtime's packed jars cannot be
+// unpacked.
+inline constexpr std::string_view kUnpackFailure = "could not run unpack200";
 
 class Unpacker {
  public:
