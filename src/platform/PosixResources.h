@@ -47,42 +47,32 @@ struct FreeDeleter {
 template <typename T>
 using MallocBlock = std::unique_ptr<T, FreeDeleter>;
 
-// posix_spawn's attribute object, destroyed with its owner. Invalid when the
-// C library could not set it up (no memory).
-class SpawnAttributes {
+// An object of the C library that init sets up in place and destroy tears
+// down, owned for its whole life: destroyed with its owner, neither copied
+// nor moved (the library may keep pointers into it). Invalid when init
+// failed (no memory).
+template <typename T, int (*init)(T*), int (*destroy)(T*)>
+class InitializedObject {
  public:
-  SpawnAttributes() : valid_(::posix_spawnattr_init(&attributes_) == 0) {}
-  ~SpawnAttributes() {
-    if (valid_) ::posix_spawnattr_destroy(&attributes_);
+  InitializedObject() : valid_(init(&object_) == 0) {}
+  ~InitializedObject() {
+    if (valid_) destroy(&object_);
   }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+  InitializedObject(const InitializedObject&) = delete;
+  InitializedObject& operator=(const InitializedObject&) = delete;
 
   explicit operator bool() const { return valid_; }
-  posix_spawnattr_t* get() { return &attributes_; }
+  T* get() { return &object_; }
 
  private:
-  posix_spawnattr_t attributes_;
+  T object_;
   bool valid_;
 };
 
-// posix_spawn's list of file actions, destroyed with its owner. Invalid when
-// the C library could not set it up (no memory).
-class SpawnFileActions {
- public:
-  SpawnFileActions() : valid_(::posix_spawn_file_actions_init(&actions_) == 0) {}
-  ~SpawnFileActions() {
-    if (valid_) ::posix_spawn_file_actions_destroy(&actions_);
-  }
-  SpawnFileActions(const SpawnFileActions&) = delete;
-  SpawnFileActions& operator=(const SpawnFileActions&) = delete;
-
-  explicit operator bool() const { return valid_; }
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-  bool valid_;
-};
+// posix_spawn's attribute object and its list of file actions.
+using SpawnAttributes =
+    InitializedObject<posix_spawnattr_t, &::posix_spawnattr_init, &::posix_spawnattr_destroy>;
+using SpawnFileActions = InitializedObject<posix_spawn_file_actions_t, &::posix_spawn_file_actions_init,
+                                           &::posix_spawn_file_actions_destroy>;
 
 }  // namespace platform

@@ -385,33 +385,40 @@ void appendBase64(std::string& out, const std::vector<std::uint8_t>& bytes, cons
 
 void appendElement(std::string& out, const Value& value, int depth);
 
-void appendArray(std::string& out, const Array& items, int depth) {
+// An array or dictionary element: "<name/>" when it has no items, otherwise
+// its items, written one level deeper, between "<name>" and "</name>".
+template <typename Items, typename AppendItem>
+void appendCollection(std::string& out, std::string_view name, const Items& items, int depth,
+                      AppendItem appendItem) {
   const std::string indent(static_cast<size_t>(depth), '\t');
+  out += indent + '<';
+  out += name;
   if (items.empty()) {
-    out += indent + "<array/>\n";
+    out += "/>\n";
     return;
   }
-  out += indent + "<array>\n";
-  for (const Value& item : items) appendElement(out, item, depth + 1);
-  out += indent + "</array>\n";
+  out += ">\n";
+  for (const auto& item : items) appendItem(item);
+  out += indent + "</";
+  out += name;
+  out += ">\n";
+}
+
+void appendArray(std::string& out, const Array& items, int depth) {
+  appendCollection(out, kArray, items, depth,
+                   [&](const Value& item) { appendElement(out, item, depth + 1); });
 }
 
 // Entries whose value is null have no element form and are left out.
 void appendDictionary(std::string& out, const Dictionary& entries, int depth) {
-  const std::string indent(static_cast<size_t>(depth), '\t');
-  if (entries.empty()) {
-    out += indent + "<dict/>\n";
-    return;
-  }
-  out += indent + "<dict>\n";
-  for (const auto& [key, item] : entries) {
-    if (item.isNull()) continue;
-    out += indent + "\t<key>";
-    appendEscaped(out, key);
+  const std::string keyIndent(static_cast<size_t>(depth + 1), '\t');
+  appendCollection(out, kDict, entries, depth, [&](const auto& entry) {
+    if (entry.second.isNull()) return;
+    out += keyIndent + "<key>";
+    appendEscaped(out, entry.first);
     out += "</key>\n";
-    appendElement(out, item, depth + 1);
-  }
-  out += indent + "</dict>\n";
+    appendElement(out, entry.second, depth + 1);
+  });
 }
 
 void appendElement(std::string& out, const Value& value, int depth) {

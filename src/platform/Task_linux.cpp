@@ -143,7 +143,8 @@ void Task::launch() {
   SpawnAttributes attributes;
   SpawnFileActions actions;
   if (!attributes || !actions)
-    throw Exception(kInvalidArgument, format("posix_spawn(%@): %@", impl_->launchPath, std::strerror(ENOMEM)));
+    throw Exception(kInvalidArgument,
+                    format("posix_spawn(%@): %@", impl_->launchPath, std::strerror(ENOMEM)));
   resetChildSignals(attributes.get());
   if (pipeRead) {
     // dup2 clears close-on-exec on descriptor 0; both pipe ends close at exec.
@@ -156,7 +157,8 @@ void Task::launch() {
   argv.push_back(nullptr);
 
   pid_t pid = -1;
-  int rc = posix_spawn(&pid, impl_->launchPath.c_str(), actions.get(), attributes.get(), argv.data(), environ);
+  int rc =
+      posix_spawn(&pid, impl_->launchPath.c_str(), actions.get(), attributes.get(), argv.data(), environ);
   pipeRead.reset();
   if (rc != 0) {
     throw Exception(kInvalidArgument,

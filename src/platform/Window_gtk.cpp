@@ -254,9 +254,9 @@ struct GtkProgressControl : ProgressIndicator {
   // A pulse that fails stops the pulsing rather than fail ten times a second.
   static gboolean pulse(gpointer self) noexcept {
     auto* control = static_cast<GtkProgressControl*>(self);
+    auto step = [control] { gtk->gtk_progress_bar_pulse(control->widget); };
     std::string reason;
-    if (guardCallback("gtk pulse", [control] { gtk->gtk_progress_bar_pulse(control->widget); }, &reason))
-      return G_SOURCE_CONTINUE;
+    if (guardCallback("gtk pulse", step, &reason)) return G_SOURCE_CONTINUE;
     log("%s [Line %d] the progress bar stops pulsing: %@", __PRETTY_FUNCTION__, __LINE__, reason);
     control->pulseSource = 0;
     return G_SOURCE_REMOVE;
@@ -391,8 +391,9 @@ class GtkWindowSystem : public WindowSystem {
   // The Cancel action for a toolkit signal; what it raises is logged and
   // goes no further than this.
   void cancel(std::string_view callback) noexcept {
+    if (!cancelAction_) return;
     std::string reason;
-    if (!guardCallback(callback, [this] { if (cancelAction_) cancelAction_(); }, &reason))
+    if (!guardCallback(callback, cancelAction_, &reason))
       log("%s [Line %d] the Cancel action failed: %@", __PRETTY_FUNCTION__, __LINE__, reason);
   }
 
