@@ -19,7 +19,8 @@ struct Frames {
   int count = 0;
 };
 
-_Unwind_Reason_Code collectFrame(_Unwind_Context* context, void* data) {
+// Called back by the unwinder, a C frame, for each frame; nothing here throws.
+_Unwind_Reason_Code collectFrame(_Unwind_Context* context, void* data) noexcept {
   auto* frames = static_cast<Frames*>(data);
   std::uintptr_t address = _Unwind_GetIP(context);
   if (address == 0 || frames->count == kMaximumFrames) return _URC_END_OF_STACK;

@@ -38,7 +38,7 @@ volatile sig_atomic_t relayWrite = -1;
 // Only async-signal-safe calls here: the signal may interrupt any code,
 // the allocator's included. The pipe does not block: should it ever be
 // full, a signal is dropped rather than the process hung.
-void onSignal(int number, siginfo_t* info, void*) {
+void onSignal(int number, siginfo_t* info, void*) noexcept {
   int saved = errno;
   auto byte = static_cast<unsigned char>(number);
   // A kernel-raised signal (the terminal's keys, its hang-up) has a positive
