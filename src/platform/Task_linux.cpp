@@ -27,7 +27,7 @@ namespace platform {
 
 namespace {
 
-constexpr const char* kInvalidArgument = "NSInvalidArgumentException";
+constexpr const char* kInvalidArgument = kInvalidArgumentException;
 
 // Owns the spawn attribute and file-action objects for one launch.
 struct SpawnSetup {

@@ -240,9 +240,7 @@ void expandArgumentFiles(const ListFunctions& list) {
 std::int32_t Launcher::launch() {
   if (!javaBundlePath) {
     _DLog("%s [Line %d] no suitable JRE found.", __PRETTY_FUNCTION__, __LINE__);
-    writeSearchReport();
-    displayError(kAppleJavaMinVersionError, getJavaMinVersion(),
-                 platform::Bundle::mainBundle()->infoDictionary().getString(kBundleNameKey));
+    reportMissingRuntime();
     return 1;
   }
 

@@ -314,6 +314,9 @@ class Launcher {
   std::string searchReportText() const;
   // Writes searchReportText() to standard error.
   void writeSearchReport() const;
+  // No runtime fits: writes the report and shows "AppleJavaMinVersionError"
+  // with the minimum version and the application's name.
+  void reportMissingRuntime() const;
   // The version a candidate carries (JavaVM/JVMVersion, or CFBundleVersion
   // of the plug-in), absent when it carries none as a text.
   static std::optional<std::string> candidateVersion(const platform::Bundle& bundle, bool plugin);

@@ -569,3 +569,9 @@ std::string Launcher::searchReportText() const {
 }
 
 void Launcher::writeSearchReport() const { platform::writeStandardError(searchReportText()); }
+
+void Launcher::reportMissingRuntime() const {
+  writeSearchReport();
+  displayError(kAppleJavaMinVersionError, getJavaMinVersion(),
+               platform::Bundle::mainBundle()->infoDictionary().getString(kBundleNameKey));
+}
