@@ -45,11 +45,15 @@ std::string javaExecutableOf(const std::string& location, const platform::FileMa
   return platform::joinPath(runtimeHomeOf(location, fileManager), std::string(kJavaExecutable));
 }
 
-void Launcher::checkInstalledRuntime(const std::string& location) {
-  // As the application's own runtime: no constraints, betas allowed.
+void Launcher::takeRuntime(const std::string& location) {
   javaBundlePath = location;
   javaBundle = platform::Bundle::open(location);
-  launchJavaVersion = checkJavaVersion(std::nullopt, std::nullopt, true, false, std::nullopt);
+  launchJavaVersion = checkJavaVersion(kAnyVersion.minVersion, kAnyVersion.maxVersion, kAnyVersion.allowBeta,
+                                       false, kAnyVersion.requiredVmIdPrefix);
+}
+
+void Launcher::checkInstalledRuntime(const std::string& location) {
+  takeRuntime(location);
   _DLog("%s [Line %d] installed runtime %@ version %@ major %d", __PRETTY_FUNCTION__, __LINE__, location,
         javaVersion, javaMajorVersion);
 }
@@ -336,9 +340,7 @@ Launcher& Launcher::load(const char* programPath, const char* argumentFilePath) 
     return *this;
   }
 
-  javaBundlePath = lines[0];
-  javaBundle = platform::Bundle::open(lines[0]);
-  launchJavaVersion = checkJavaVersion(std::nullopt, std::nullopt, true, false, std::nullopt);
+  takeRuntime(lines[0]);
   _DLog("%s [Line %d] java bundle %s %p", __PRETTY_FUNCTION__, __LINE__, launchJavaVersion,
         static_cast<const void*>(javaBundle.get()));
 

@@ -131,6 +131,10 @@ class Launcher {
   // judges it as the application's own runtime is (no constraints), so that
   // javaVersion and javaMajorVersion are known when it is accepted.
   void checkInstalledRuntime(const std::string& location);
+  // Makes the runtime at location the chosen one and judges it with
+  // kAnyVersion; its launch version (null when it is no runtime) goes into
+  // launchJavaVersion.
+  void takeRuntime(const std::string& location);
 
   // Argument file and in-process start --------------------------------------
   Launcher& load(const char* programPath, const char* argumentFilePath);  // load:fromArgumentFile:
