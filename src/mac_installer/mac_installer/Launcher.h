@@ -92,7 +92,8 @@ inline constexpr std::string_view kPlugInsJreBundle = "Contents/PlugIns/jre.bund
 inline constexpr std::string_view kBaseDirJreBundle = ".quorvane/jre.bundle";
 
 // The launch version handed to JLI_Launch when no candidate check gave one:
-// the plain runtime directory, and a start without a checked runtime.
+// the plain runtime directory, and an in-process start whose runtime the
+// check refused.
 inline constexpr const char* kDefaultLaunchVersion = "1.7.0";
 
 // The home of a runtime location: its "Contents/Home" when it has one,

@@ -137,7 +137,7 @@ std::optional<platform::Value> registryInstallations(platform::UserDefaults defa
 
 // The runtime bundle the registry records for one installation directory:
 // inside the installed application bundle when the registry names it
-// (Resources, else PlugIns), else below the directory's base directory.
+// (Resources, else PlugIns), else the directory's own ".quorvane/jre.bundle".
 std::string registryCandidate(const platform::FileManager& fileManager, const platform::Value& installations,
                               const std::string& appId, const std::string& directory) {
   std::optional<std::string> bundleName =
