@@ -66,8 +66,8 @@ namespace {
 // launcher name "java", no built-in Java arguments or application classes,
 // launchJavaVersion as both version texts, no options of the library's own.
 int callLaunchFunction(int count, char** arguments) {
-  return JLI_LaunchFxnPtr(count, arguments, 0, nullptr, 0, nullptr, launchJavaVersion, launchJavaVersion, "java",
-                          "java", 0, 0, 0, 0);
+  return JLI_LaunchFxnPtr(count, arguments, 0, nullptr, 0, nullptr, launchJavaVersion, launchJavaVersion,
+                          "java", "java", 0, 0, 0, 0);
 }
 
 }  // namespace

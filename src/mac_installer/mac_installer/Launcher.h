@@ -172,7 +172,8 @@ class Launcher {
   // JavaVM dictionary (empty when absent). The options the settings name, in
   // order: the option array, the version-specific set, the options file
   // beside the bundle and "OptionsFile"; the class path they leave.
-  std::optional<std::string> addConfiguredOptions(const platform::Value& javaVM, std::vector<std::string>& options,
+  std::optional<std::string> addConfiguredOptions(const platform::Value& javaVM,
+                                                  std::vector<std::string>& options,
                                                   const std::string& bundlePath);
   // The options made from the settings: splash, class path, module path,
   // the dock options, the own bundle path.
@@ -181,8 +182,8 @@ class Launcher {
                         const std::string& bundlePath);
   // The argument array, then the command line ("-J" arguments become options
   // when passthrough is allowed).
-  void addArguments(const platform::Value& info, const platform::Value& javaVM, std::vector<std::string>& options,
-                    std::vector<std::string>& args);
+  void addArguments(const platform::Value& info, const platform::Value& javaVM,
+                    std::vector<std::string>& options, std::vector<std::string>& args);
   // The lines of one options file; directory holds the file (for relative includes).
   std::optional<std::string> readOptionsLines(std::string_view text, const std::string& directory,
                                               std::vector<std::string>& options,
@@ -251,8 +252,8 @@ class Launcher {
   // unpacking of the own runtime shows a dialog and ends the process with 1.
   std::optional<std::string> findJavaBundle(bool registry);
   // The runtime in a directory of the search sequence (variables replaced).
-  void findDirectoryJavaBundle(const std::optional<std::string>& directory, platform::FileManager& fileManager,
-                               const SearchConstraints& constraints);
+  void findDirectoryJavaBundle(const std::optional<std::string>& directory,
+                               platform::FileManager& fileManager, const SearchConstraints& constraints);
   // The standard locations: the browser plug-in, then (with javaHomeFirst)
   // the runtime named by JAVA_HOME, the virtual-machines directory highest
   // version first, and the home of the java on PATH. Each runtime directory

@@ -231,7 +231,8 @@ bool Launcher::findOwnRuntime(platform::FileManager& fileManager, const platform
 void Launcher::runOwnRuntime(platform::FileManager& fileManager) {
   // The application's own runtime is taken whatever the descriptor's
   // constraints say; the plain runtime directory gets no check at all.
-  if (!launchJavaVersion) launchJavaVersion = checkCandidate(fileManager, *javaBundlePath, kAnyVersion, false);
+  if (!launchJavaVersion)
+    launchJavaVersion = checkCandidate(fileManager, *javaBundlePath, kAnyVersion, false);
 
   // The home and its "jre" are both unpacked: runtimeHomeOf() is one of them.
   std::string home = contentsHomeOf(*javaBundlePath, fileManager);
@@ -298,7 +299,8 @@ void Launcher::searchSequence(platform::FileManager& fileManager, const platform
 }
 
 void Launcher::findDirectoryJavaBundle(const std::optional<std::string>& directory,
-                                       platform::FileManager& fileManager, const SearchConstraints& constraints) {
+                                       platform::FileManager& fileManager,
+                                       const SearchConstraints& constraints) {
   if (!directory) return;
   javaBundlePath = replaceVariables(directory);
   if (!javaBundlePath) return;
