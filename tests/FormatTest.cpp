@@ -16,6 +16,17 @@ TEST(FormatTest, PrintfConversionsAndDescriptions) {
   EXPECT_EQ(format("%@ MB, %@%%", 2.5, 40), "2.5 MB, 40%");
 }
 
+TEST(FormatTest, WidthPrecisionAndFlagsOfEachConversion) {
+  EXPECT_EQ(format("%8s|%-8s|%.2s", "abc", "abc", "abcdef"), "     abc|abc     |ab");
+  EXPECT_EQ(format("%6@|%-6@|%4@", 42, std::string("ab"), 2.5), "    42|ab    | 2.5");
+  EXPECT_EQ(format("%x %X %o %u", 255, 255u, 8, -1), "ff FF 10 18446744073709551615");
+  EXPECT_EQ(format("%c%c", 'h', 105), "hi");
+  EXPECT_EQ(format("%05d|%+d|%ld|%'d", 42, 5, 123456789012L, 1000), "00042|+5|123456789012|1000");
+  EXPECT_EQ(format("%@|%p", static_cast<const void*>(reinterpret_cast<void*>(0x10)), nullptr), "0x10|(nil)");
+  EXPECT_EQ(format("%600d", 1), std::string(599, ' ') + "1");
+  EXPECT_EQ(format("%s|%c|%p|%u", 5, 2.0, 3, "x"), "(bad format)|(bad format)|(bad format)|(bad format)");
+}
+
 TEST(FormatTest, MismatchedArgumentsAreMarkedNotUndefined) {
   EXPECT_EQ(format("%d", "text"), "(bad format)");
   EXPECT_EQ(format("%s %s", "one"), "one (bad format)");

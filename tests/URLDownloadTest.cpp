@@ -8,11 +8,13 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "LoopbackServer.h"
 #include "ManualQueue.h"
+#include "platform/CallbackGuard.h"
 #include "platform/URLDownload.h"
 
 namespace fs = std::filesystem;
@@ -278,6 +280,34 @@ TEST_F(URLDownloadTest, ExpectedDigestIsCheckedOverTheBytesReceived) {
             std::string("SHA-256 mismatch: expected ") + digest + ", received " + received);
   EXPECT_EQ(delegate_.error.fileErrorNumber, 0);
   EXPECT_FALSE(fs::exists(destination_));
+}
+
+// An exception raised inside a callback that libcurl called stops the
+// transfer there; the download fails with the reason, as on any failure.
+TEST_F(URLDownloadTest, ExceptionInsideATransferCallbackFailsTheDownload) {
+  struct FaultReset {
+    ~FaultReset() { platform::setCallbackFaultForTesting({}); }
+  } reset;
+  for (const char* callback : {"curl header", "curl data", "curl progress"}) {
+    delegate_ = RecordingDelegate();
+    platform::setCallbackFaultForTesting([callback](std::string_view called) {
+      if (called == callback) throw std::runtime_error(std::string("fault in ") + callback);
+    });
+    auto download = start(server_.url("/file/300000"));
+    ASSERT_TRUE(runToEnd()) << callback;
+    EXPECT_EQ(delegate_.events.back(), "failure") << callback;
+    EXPECT_EQ(delegate_.error.localizedDescription,
+              std::string("internal failure during the transfer: fault in ") + callback);
+    EXPECT_FALSE(fs::exists(destination_)) << callback;
+  }
+  delegate_ = RecordingDelegate();
+  platform::setCallbackFaultForTesting([](std::string_view called) {
+    if (called == "curl data") throw 1;
+  });
+  auto download = start(server_.url("/file/300000"));
+  ASSERT_TRUE(runToEnd());
+  EXPECT_EQ(delegate_.error.localizedDescription,
+            "internal failure during the transfer: an exception of unknown type");
 }
 
 TEST_F(URLDownloadTest, DownloadWithoutDestinationFails) {

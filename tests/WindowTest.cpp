@@ -7,12 +7,15 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/Bundle.h"
+#include "platform/CallbackGuard.h"
 #include "platform/RunLoop.h"
 #include "platform/StatusLine.h"
 #include "platform/Window.h"
@@ -32,6 +35,20 @@ TEST(RunLoopTest, RunsTasksFromAnyThreadInPostingOrder) {
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(seen[static_cast<size_t>(i)], i);
   EXPECT_EQ(seen.back(), -1);
   EXPECT_EQ(loop.runPending(), 0);
+}
+
+TEST(RunLoopTest, AnExceptionOfAnyTypeEndsOnlyItsTask) {
+  platform::RunLoop loop;
+  bool after = false;
+  loop.post([] { throw std::runtime_error("task broke"); });
+  loop.post([] { throw 42; });
+  loop.post([&] { after = true; });
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(loop.runPending(), 3);
+  std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(after);
+  EXPECT_NE(log.find("main queue task failed: task broke"), std::string::npos) << log;
+  EXPECT_NE(log.find("main queue task failed: an exception of unknown type"), std::string::npos) << log;
 }
 
 // Reads everything written to the text line's descriptor so far.
@@ -204,6 +221,65 @@ TEST(GtkWindowTest, ToolkitIsLoadedOnlyWithADisplay) {
   o.progressBar->setDoubleValue(40);
   EXPECT_FALSE(o.iconView->setImageFromFile("/nonexistent.png"));
   system->showWindow();
+  o.window->close();
+}
+
+// What the Cancel action, a pulse or a main-queue task raises inside a GTK
+// callback is logged there and goes no further than the callback.
+TEST(GtkWindowTest, ExceptionsStopAtTheToolkitsCallbacks) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: run under xvfb-run for the window itself";
+  int count = 1;
+  char name[] = "unit_tests";
+  char* vector[] = {name, nullptr};
+  char** arguments = vector;
+  std::string reason;
+  auto system = platform::makeGtkWindowSystem(&count, &arguments, &reason);
+  ASSERT_NE(system, nullptr) << reason;
+  auto bundle = platform::Bundle::open("/");
+  int cancels = 0;
+  std::function<void()> cancelAction = [&] {
+    ++cancels;
+    throw std::runtime_error("cancel broke");
+  };
+  platform::WindowOutlets o = system->loadWindow(*bundle, [&] { cancelAction(); });
+  system->showWindow();
+  auto drive = [&](platform::WindowInput input, int milliseconds) {
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(platform::driveGtkWindowForTesting(*system, input, std::chrono::milliseconds(milliseconds)));
+    return testing::internal::GetCapturedStderr();
+  };
+
+  std::string log = drive(platform::WindowInput::CancelButton, 100);
+  EXPECT_EQ(cancels, 1);
+  EXPECT_NE(log.find("the Cancel action failed: cancel broke"), std::string::npos) << log;
+  cancelAction = [&] {
+    ++cancels;
+    throw 7;
+  };
+  log = drive(platform::WindowInput::CloseButton, 200);
+  EXPECT_EQ(cancels, 2);
+  EXPECT_NE(log.find("the Cancel action failed: an exception of unknown type"), std::string::npos) << log;
+
+  // A failed pulse ends the pulsing instead of failing every 100 ms.
+  int pulses = 0;
+  platform::setCallbackFaultForTesting([&](std::string_view callback) {
+    if (callback != "gtk pulse") return;
+    ++pulses;
+    throw std::runtime_error("pulse broke");
+  });
+  o.progressBar->setIndeterminate(true);
+  o.progressBar->startAnimation();
+  log = drive(platform::WindowInput::None, 450);
+  platform::setCallbackFaultForTesting({});
+  EXPECT_EQ(pulses, 1);
+  EXPECT_NE(log.find("the progress bar stops pulsing: pulse broke"), std::string::npos) << log;
+
+  bool after = false;
+  system->mainQueue().post([] { throw std::logic_error("task broke"); });
+  system->mainQueue().post([&] { after = true; });
+  log = drive(platform::WindowInput::None, 100);
+  EXPECT_TRUE(after);
+  EXPECT_NE(log.find("main queue task failed: task broke"), std::string::npos) << log;
   o.window->close();
 }
 #endif

@@ -1,13 +1,12 @@
 // Processor types of an executable: Mach-O (thin and fat) and ELF headers.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
 #include "platform/Bundle.h"
+#include "platform/FileDescriptor.h"
 #include "platform/Paths.h"
 
 namespace platform {
@@ -44,11 +43,10 @@ std::int32_t elfMachineToCpuType(std::uint16_t machine) {
 }
 
 // Reads up to size bytes at offset; returns the count read.
-size_t readAt(int fd, void* buf, size_t size, off_t offset) {
+size_t readAt(const FileDescriptor& file, void* buf, size_t size, std::uint64_t offset) {
   size_t done = 0;
   while (done < size) {
-    ssize_t n = ::pread(fd, static_cast<char*>(buf) + done, size - done, offset + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
+    long n = file.readAt(static_cast<char*>(buf) + done, size - done, offset + done);
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
@@ -60,17 +58,13 @@ size_t readAt(int fd, void* buf, size_t size, off_t offset) {
 std::optional<std::vector<std::int32_t>> readExecutableArchitectures(const std::string& path) {
   // Non-blocking, so that a named pipe in the executable's place cannot hang
   // the caller in open; it is then refused as not a regular file.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
+  FileDescriptor file = FileDescriptor::open(path, O_RDONLY | O_NONBLOCK);
+  if (!file) return std::nullopt;
   struct stat st{};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
 
   unsigned char head[20] = {};
-  size_t got = readAt(fd, head, sizeof head, 0);
+  size_t got = readAt(file, head, sizeof head, 0);
   std::vector<std::int32_t> types;
   if (got < 8) return types;
 
@@ -81,7 +75,7 @@ std::optional<std::vector<std::int32_t>> readExecutableArchitectures(const std::
     if (count > kMaxFatEntries) return types;
     for (std::uint32_t i = 0; i < count; ++i) {
       unsigned char entry[4];
-      if (readAt(fd, entry, 4, static_cast<off_t>(8 + i * entrySize)) < 4) return std::vector<std::int32_t>{};
+      if (readAt(file, entry, 4, 8 + i * entrySize) < 4) return std::vector<std::int32_t>{};
       types.push_back(static_cast<std::int32_t>(readBE32(entry)));
     }
     return types;

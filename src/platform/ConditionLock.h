@@ -18,11 +18,6 @@ class ConditionLock {
     changed_.wait(guard, [&] { return !locked_ && condition_ == condition; });
     locked_ = true;
   }
-  void lock() {
-    std::unique_lock<std::mutex> guard(mutex_);
-    changed_.wait(guard, [&] { return !locked_; });
-    locked_ = true;
-  }
   void unlockWithCondition(int condition) {
     {
       std::lock_guard<std::mutex> guard(mutex_);

@@ -5,7 +5,8 @@
 #include <unwind.h>
 
 #include <cstdint>
-#include <cstdlib>
+
+#include "platform/PosixResources.h"
 
 namespace platform {
 
@@ -34,10 +35,9 @@ Exception::Exception(std::string name, std::string reason)
   // backtrace() would first load the shared unwinder library for it.
   Frames frames;
   _Unwind_Backtrace(&collectFrame, &frames);
-  if (char** names = backtrace_symbols(frames.addresses, frames.count)) {
-    symbols_.assign(names, names + frames.count);
-    std::free(names);
-  }
+  // One block holds the array and its texts.
+  if (MallocBlock<char*> names{backtrace_symbols(frames.addresses, frames.count)})
+    symbols_.assign(names.get(), names.get() + frames.count);
 }
 
 }  // namespace platform

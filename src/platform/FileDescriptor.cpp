@@ -27,10 +27,18 @@ int FileDescriptor::reset(int fd) noexcept {
   return old >= 0 ? ::close(old) : 0;
 }
 
-long FileDescriptor::read(void* buffer, std::size_t size) const {
+long FileDescriptor::read(int fd, void* buffer, std::size_t size) {
   ssize_t n;
   do {
-    n = ::read(fd_, buffer, size);
+    n = ::read(fd, buffer, size);
+  } while (n < 0 && errno == EINTR);
+  return static_cast<long>(n);
+}
+
+long FileDescriptor::readAt(void* buffer, std::size_t size, std::uint64_t offset) const {
+  ssize_t n;
+  do {
+    n = ::pread(fd_, buffer, size, static_cast<off_t>(offset));
   } while (n < 0 && errno == EINTR);
   return static_cast<long>(n);
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -40,7 +41,11 @@ class FileDescriptor {
   int reset(int fd = -1) noexcept;
 
   // One read of at most size bytes: the count, 0 at end of input, -1 on error.
-  long read(void* buffer, std::size_t size) const;
+  long read(void* buffer, std::size_t size) const { return read(fd_, buffer, size); }
+  // The same on a descriptor owned elsewhere (standard input, for example).
+  static long read(int fd, void* buffer, std::size_t size);
+  // One read of at most size bytes at offset, the file position unchanged.
+  long readAt(void* buffer, std::size_t size, std::uint64_t offset) const;
   // Writes all bytes, across short writes; false on the first error.
   bool writeAll(std::string_view bytes) const { return writeAll(fd_, bytes); }
   // The same on a descriptor owned elsewhere (standard error, for example).

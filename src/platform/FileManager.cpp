@@ -1,7 +1,6 @@
 // File-system services through std::filesystem and POSIX.
 #include "platform/FileManager.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 
 #include "platform/FileDescriptor.h"
 #include "platform/Log.h"
+#include "platform/PosixResources.h"
 
 namespace platform {
 
@@ -39,10 +39,6 @@ bool FileManager::isSymbolicLink(const std::string& path) const {
   return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-bool FileManager::isWritable(const std::string& path) const {
-  return ::access(path.c_str(), W_OK) == 0;
-}
-
 bool FileManager::isExecutableFile(const std::string& path) const {
   struct stat st{};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
@@ -55,14 +51,13 @@ std::optional<FileIdentity> FileManager::identityOf(const std::string& path) con
 }
 
 std::optional<std::vector<std::string>> FileManager::contentsOfDirectory(const std::string& path) const {
-  DIR* d = ::opendir(path.c_str());
-  if (!d) return std::nullopt;
+  DirectoryStream directory = openDirectoryStream(path.c_str());
+  if (!directory) return std::nullopt;
   std::vector<std::string> names;
-  while (dirent* e = ::readdir(d)) {
+  while (dirent* e = ::readdir(directory.get())) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
     names.emplace_back(e->d_name);
   }
-  ::closedir(d);
   return names;
 }
 
@@ -226,7 +221,7 @@ std::string deletingLastPathComponent(const std::string& path) {
 std::string deletingPathExtension(const std::string& name) {
   std::string last = lastPathComponent(name);
   auto dot = last.rfind('.');
-  if (dot == std::string::npos || dot == 0) return name.substr(0, name.size() - (lastPathComponent(name).size() - last.size()));
+  if (dot == std::string::npos || dot == 0) return name;
   std::string dir = deletingLastPathComponent(name);
   std::string stem = last.substr(0, dot);
   return dir.empty() ? stem : joinPath(dir, stem);

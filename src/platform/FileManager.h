@@ -33,7 +33,6 @@ class FileManager {
   bool isDirectory(const std::string& path) const;
   // True for a symbolic link, dangling or not.
   bool isSymbolicLink(const std::string& path) const;
-  bool isWritable(const std::string& path) const;
   // True for a regular file (links followed) this process may execute.
   bool isExecutableFile(const std::string& path) const;
   // The identity of what path names (links are followed); absent when nothing is there.
@@ -81,7 +80,9 @@ std::string joinPath(const std::string& base, const std::string& component);
 std::string lastPathComponent(const std::string& path);
 // The path without its last component ("a/b" -> "a"; "b" -> "").
 std::string deletingLastPathComponent(const std::string& path);
-// The last component without its extension ("a/b.app" -> "b").
+// The path without the extension of its last component: "a/b.app" -> "a/b",
+// "b.app" -> "b", "a/b.app/" -> "a/b". A last component without a dot, or
+// whose last dot is its first character (".app"), leaves the path unchanged.
 std::string deletingPathExtension(const std::string& name);
 
 }  // namespace platform

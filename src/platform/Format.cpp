@@ -20,68 +20,87 @@ struct Conversion {
   char type = 0;
 };
 
-// Renders one conversion with snprintf, with the argument's own 64-bit value.
-std::string render(const Conversion& conversion, const FormatArg& arg) {
-  std::string f = "%" + conversion.flags + conversion.width + conversion.precision;
+// One conversion printed by snprintf with the given length modifier.
+template <typename T>
+std::string printed(const Conversion& conversion, T value, const char* length) {
+  std::string full =
+      "%" + conversion.flags + conversion.width + conversion.precision + length + conversion.type;
   char buf[512];
-  auto out = [&](auto value, const char* length) {
-    std::string full = f + length + conversion.type;
-    int n = std::snprintf(buf, sizeof buf, full.c_str(), value);
-    if (n < 0) return std::string(kBad);
-    if (static_cast<size_t>(n) < sizeof buf) return std::string(buf, static_cast<size_t>(n));
-    std::string big(static_cast<size_t>(n) + 1, '\0');
-    std::snprintf(big.data(), big.size(), full.c_str(), value);
-    big.resize(static_cast<size_t>(n));
-    return big;
-  };
-  auto padded = [&](const std::string& text) {
-    std::string t = text;
-    if (!conversion.precision.empty() && conversion.type == 's') {
-      size_t p = static_cast<size_t>(std::atoi(conversion.precision.c_str() + 1));
-      if (t.size() > p) t.resize(p);
+  int n = std::snprintf(buf, sizeof buf, full.c_str(), value);
+  if (n < 0) return std::string(kBad);
+  if (static_cast<size_t>(n) < sizeof buf) return std::string(buf, static_cast<size_t>(n));
+  std::string big(static_cast<size_t>(n) + 1, '\0');
+  std::snprintf(big.data(), big.size(), full.c_str(), value);
+  big.resize(static_cast<size_t>(n));
+  return big;
+}
+
+// A text cut to the precision of "%s" and padded to the width, on the side
+// the "-" flag says.
+std::string padded(const Conversion& conversion, std::string text) {
+  if (!conversion.precision.empty() && conversion.type == 's') {
+    size_t p = static_cast<size_t>(std::atoi(conversion.precision.c_str() + 1));
+    if (text.size() > p) text.resize(p);
+  }
+  size_t w = conversion.width.empty() ? 0 : static_cast<size_t>(std::atoi(conversion.width.c_str()));
+  if (text.size() >= w) return text;
+  if (conversion.flags.find('-') != std::string::npos) return text + std::string(w - text.size(), ' ');
+  return std::string(w - text.size(), ' ') + text;
+}
+
+// "%@": the argument's description; numbers and pointers given for it print
+// as their description too.
+std::string described(const Conversion& conversion, const FormatArg& arg) {
+  switch (arg.kind()) {
+    case FormatArg::Kind::Signed:
+      return padded(conversion, std::to_string(arg.asSigned()));
+    case FormatArg::Kind::Unsigned:
+      return padded(conversion, std::to_string(arg.asUnsigned()));
+    case FormatArg::Kind::Real:
+      return padded(conversion, Value::real(arg.asReal()).description());
+    case FormatArg::Kind::Pointer: {
+      char p[32];
+      std::snprintf(p, sizeof p, "%p", arg.asPointer());
+      return padded(conversion, p);
     }
-    size_t w = conversion.width.empty() ? 0 : static_cast<size_t>(std::atoi(conversion.width.c_str()));
-    if (t.size() >= w) return t;
-    if (conversion.flags.find('-') != std::string::npos) return t + std::string(w - t.size(), ' ');
-    return std::string(w - t.size(), ' ') + t;
-  };
+    default:
+      return padded(conversion, arg.text());
+  }
+}
+
+bool isInteger(const FormatArg& arg) {
+  return arg.kind() == FormatArg::Kind::Signed || arg.kind() == FormatArg::Kind::Unsigned;
+}
+
+// Renders one conversion with the argument's own 64-bit value; an argument
+// of another kind than the conversion takes is "(bad format)".
+std::string render(const Conversion& conversion, const FormatArg& arg) {
   switch (conversion.type) {
     case '@':
-      // Numbers and pointers given for "%@" print as their description.
-      switch (arg.kind()) {
-        case FormatArg::Kind::Signed: return padded(std::to_string(arg.asSigned()));
-        case FormatArg::Kind::Unsigned: return padded(std::to_string(arg.asUnsigned()));
-        case FormatArg::Kind::Real: return padded(Value::real(arg.asReal()).description());
-        case FormatArg::Kind::Pointer: {
-          char p[32];
-          std::snprintf(p, sizeof p, "%p", arg.asPointer());
-          return padded(p);
-        }
-        default: return padded(arg.text());
-      }
+      return described(conversion, arg);
     case 's':
-      if (arg.kind() != FormatArg::Kind::Text && arg.kind() != FormatArg::Kind::Object)
-        return std::string(kBad);
-      return padded(arg.text());
+      if (arg.kind() != FormatArg::Kind::Text && arg.kind() != FormatArg::Kind::Object) break;
+      return padded(conversion, arg.text());
     case 'd':
     case 'i':
-      if (arg.kind() == FormatArg::Kind::Signed) return out(static_cast<long long>(arg.asSigned()), "ll");
+      if (arg.kind() == FormatArg::Kind::Signed)
+        return printed(conversion, static_cast<long long>(arg.asSigned()), "ll");
       if (arg.kind() == FormatArg::Kind::Unsigned)
-        return out(static_cast<long long>(arg.asUnsigned()), "ll");
-      return std::string(kBad);
+        return printed(conversion, static_cast<long long>(arg.asUnsigned()), "ll");
+      break;
     case 'u':
     case 'x':
     case 'X':
     case 'o':
       if (arg.kind() == FormatArg::Kind::Unsigned)
-        return out(static_cast<unsigned long long>(arg.asUnsigned()), "ll");
+        return printed(conversion, static_cast<unsigned long long>(arg.asUnsigned()), "ll");
       if (arg.kind() == FormatArg::Kind::Signed)
-        return out(static_cast<unsigned long long>(arg.asSigned()), "ll");
-      return std::string(kBad);
+        return printed(conversion, static_cast<unsigned long long>(arg.asSigned()), "ll");
+      break;
     case 'c':
-      if (arg.kind() == FormatArg::Kind::Signed || arg.kind() == FormatArg::Kind::Unsigned)
-        return out(static_cast<int>(arg.asSigned() | static_cast<std::int64_t>(arg.asUnsigned())), "");
-      return std::string(kBad);
+      if (!isInteger(arg)) break;
+      return printed(conversion,
+                     static_cast<int>(arg.asSigned() | static_cast<std::int64_t>(arg.asUnsigned())), "");
     case 'f':
     case 'F':
     case 'e':
@@ -90,14 +109,13 @@ std::string render(const Conversion& conversion, const FormatArg& arg) {
     case 'G':
     case 'a':
     case 'A':
-      if (arg.kind() == FormatArg::Kind::Real) return out(arg.asReal(), "");
-      return std::string(kBad);
+      if (arg.kind() == FormatArg::Kind::Real) return printed(conversion, arg.asReal(), "");
+      break;
     case 'p':
-      if (arg.kind() == FormatArg::Kind::Pointer) return out(arg.asPointer(), "");
-      return std::string(kBad);
-    default:
-      return std::string(kBad);
+      if (arg.kind() == FormatArg::Kind::Pointer) return printed(conversion, arg.asPointer(), "");
+      break;
   }
+  return std::string(kBad);
 }
 
 // Splits a qualified name at its "::" outside template arguments.

@@ -16,4 +16,10 @@ class MainQueue {
   virtual void post(Task task) = 0;
 };
 
+// Runs one task of a main queue, as every main loop does: an exception of
+// any type that the task raises ends that task only. It is logged ("main
+// queue task failed") and goes no further, so the loop, and the C library
+// it may run inside, go on with the next task.
+void runMainQueueTask(const MainQueue::Task& task) noexcept;
+
 }  // namespace platform

@@ -3,7 +3,6 @@
 #include "platform/Notice.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "platform/Environment.h"
+#include "platform/PosixResources.h"
 #include "platform/StatusLine.h"
 #include "platform/Window.h"
 
@@ -54,19 +54,18 @@ void spawnDetached(const std::string& program, const std::vector<std::string>& a
   for (const auto& e : extraEnvironment) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
   // The dialog's own chatter (toolkit warnings) stays out of our output.
-  posix_spawn_file_actions_t actions;
-  if (posix_spawn_file_actions_init(&actions) != 0) return;
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  SpawnFileActions actions;
+  if (!actions) return;
+  posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   pid_t middle = ::fork();
   if (middle == 0) {
     ::setsid();
     pid_t dialog = 0;
-    posix_spawnp(&dialog, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawnp(&dialog, program.c_str(), actions.get(), nullptr, argv.data(), envp.data());
     _exit(0);  // no atexit handlers or stream flushes of the parent in this copy
   }
-  posix_spawn_file_actions_destroy(&actions);
   if (middle < 0) return;
   int status = 0;
   while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {

@@ -383,6 +383,37 @@ void appendBase64(std::string& out, const std::vector<std::uint8_t>& bytes, cons
   }
 }
 
+void appendElement(std::string& out, const Value& value, int depth);
+
+void appendArray(std::string& out, const Array& items, int depth) {
+  const std::string indent(static_cast<size_t>(depth), '\t');
+  if (items.empty()) {
+    out += indent + "<array/>\n";
+    return;
+  }
+  out += indent + "<array>\n";
+  for (const Value& item : items) appendElement(out, item, depth + 1);
+  out += indent + "</array>\n";
+}
+
+// Entries whose value is null have no element form and are left out.
+void appendDictionary(std::string& out, const Dictionary& entries, int depth) {
+  const std::string indent(static_cast<size_t>(depth), '\t');
+  if (entries.empty()) {
+    out += indent + "<dict/>\n";
+    return;
+  }
+  out += indent + "<dict>\n";
+  for (const auto& [key, item] : entries) {
+    if (item.isNull()) continue;
+    out += indent + "\t<key>";
+    appendEscaped(out, key);
+    out += "</key>\n";
+    appendElement(out, item, depth + 1);
+  }
+  out += indent + "</dict>\n";
+}
+
 void appendElement(std::string& out, const Value& value, int depth) {
   const std::string indent(static_cast<size_t>(depth), '\t');
   auto simple = [&](std::string_view name, const std::string& text) {
@@ -419,28 +450,10 @@ void appendElement(std::string& out, const Value& value, int depth) {
       out += indent + "</data>\n";
       break;
     case Value::Type::Array:
-      if (value.asArray()->empty()) {
-        out += indent + "<array/>\n";
-        break;
-      }
-      out += indent + "<array>\n";
-      for (const Value& item : *value.asArray()) appendElement(out, item, depth + 1);
-      out += indent + "</array>\n";
+      appendArray(out, *value.asArray(), depth);
       break;
     case Value::Type::Dictionary:
-      if (value.asDictionary()->empty()) {
-        out += indent + "<dict/>\n";
-        break;
-      }
-      out += indent + "<dict>\n";
-      for (const auto& [key, item] : *value.asDictionary()) {
-        if (item.isNull()) continue;
-        out += indent + "\t<key>";
-        appendEscaped(out, key);
-        out += "</key>\n";
-        appendElement(out, item, depth + 1);
-      }
-      out += indent + "</dict>\n";
+      appendDictionary(out, *value.asDictionary(), depth);
       break;
   }
 }

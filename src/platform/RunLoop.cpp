@@ -1,10 +1,7 @@
 // The plain main loop: a locked task queue and a condition variable.
 #include "platform/RunLoop.h"
 
-#include <exception>
 #include <utility>
-
-#include "platform/Log.h"
 
 namespace platform {
 
@@ -26,8 +23,9 @@ int RunLoop::runPending() {
       task = std::move(tasks_.front());
       tasks_.pop_front();
     }
-    // Run outside the lock: a task may post further tasks.
-    task();
+    // Run outside the lock: a task may post further tasks. A failing task
+    // must not end the loop that every later task needs.
+    runMainQueueTask(task);
     ++count;
   }
 }
@@ -39,13 +37,8 @@ void RunLoop::setTick(std::function<void()> tick, std::chrono::milliseconds tick
 
 void RunLoop::run() {
   while (true) {
-    // A failing task must not end the loop that every later task needs.
-    try {
-      runPending();
-    } catch (const std::exception& e) {
-      log("%s [Line %d] main queue task failed: %@", __PRETTY_FUNCTION__, __LINE__, e.what());
-    }
-    if (tick_) tick_();
+    runPending();
+    if (tick_) runMainQueueTask(tick_);
     std::unique_lock<std::mutex> guard(mutex_);
     if (tick_)
       posted_.wait_for(guard, tickInterval_, [&] { return !tasks_.empty(); });

@@ -17,8 +17,8 @@ class RunLoop : public MainQueue {
  public:
   void post(Task task) override;
 
-  // Runs the tasks posted so far (and those they post), in order; returns
-  // the number run.
+  // Runs the tasks posted so far (and those they post), in order, each as
+  // runMainQueueTask does; returns the number run.
   int runPending();
   // Runs tasks forever. When a tick is set, it is called on the loop's
   // thread at least every tickInterval while the loop waits.

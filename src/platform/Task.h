@@ -52,7 +52,6 @@ class Task {
   // reaped as by waitUntilExit()).
   bool waitUntilExit(std::chrono::milliseconds timeout);
   bool isRunning() const;
-  int processIdentifier() const;
   // The exit status, or the signal number for a child ended by a signal.
   int terminationStatus() const;
 

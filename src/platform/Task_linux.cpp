@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -19,6 +18,7 @@
 #include "platform/Exception.h"
 #include "platform/FileDescriptor.h"
 #include "platform/Format.h"
+#include "platform/PosixResources.h"
 #include "platform/Task.h"
 
 extern char** environ;
@@ -28,22 +28,6 @@ namespace platform {
 namespace {
 
 constexpr const char* kInvalidArgument = kInvalidArgumentException;
-
-// Owns the spawn attribute and file-action objects for one launch.
-struct SpawnSetup {
-  posix_spawnattr_t attributes;
-  posix_spawn_file_actions_t actions;
-  SpawnSetup() {
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_init(&actions);
-  }
-  ~SpawnSetup() {
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-  }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-};
 
 // The parent may ignore or block signals around its children (the front end
 // ignores SIGINT and SIGQUIT while Java runs); ignored dispositions and the
@@ -59,10 +43,11 @@ void resetChildSignals(posix_spawnattr_t* attributes) {
   posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 }
 
-// Writes with SIGPIPE blocked in this thread, and discards a SIGPIPE the
-// write raised, so a child that closed its input never kills the caller even
-// when the process has not ignored SIGPIPE.
-ssize_t writeWithoutSigpipe(int fd, const char* data, size_t size) {
+// Writes all bytes with SIGPIPE blocked in this thread, and discards a
+// SIGPIPE the write raised, so a child that closed its input never kills the
+// caller even when the process has not ignored SIGPIPE. False (errno EPIPE)
+// once the child has closed its end.
+bool writeAllWithoutSigpipe(const FileDescriptor& pipe, std::string_view bytes) {
   sigset_t pipeSet, previous;
   sigemptyset(&pipeSet);
   sigaddset(&pipeSet, SIGPIPE);
@@ -70,12 +55,9 @@ ssize_t writeWithoutSigpipe(int fd, const char* data, size_t size) {
   sigpending(&pendingBefore);
   bool wasPending = sigismember(&pendingBefore, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipeSet, &previous);
-  ssize_t written;
-  do {
-    written = ::write(fd, data, size);
-  } while (written < 0 && errno == EINTR);
+  bool written = pipe.writeAll(bytes);
   int savedErrno = errno;
-  if (written < 0 && savedErrno == EPIPE && !wasPending) {
+  if (!written && savedErrno == EPIPE && !wasPending) {
     timespec zero = {0, 0};
     while (sigtimedwait(&pipeSet, nullptr, &zero) < 0 && errno == EINTR) {
     }
@@ -91,18 +73,9 @@ ssize_t writeWithoutSigpipe(int fd, const char* data, size_t size) {
 void forwardStandardInput(FileDescriptor pipe) {
   std::thread([pipe = std::move(pipe)] {
     char buffer[65536];
-    while (true) {
-      ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return;
-      const char* p = buffer;
-      size_t left = static_cast<size_t>(n);
-      while (left > 0) {
-        ssize_t written = writeWithoutSigpipe(pipe.get(), p, left);
-        if (written < 0) return;  // the child closed its input
-        p += written;
-        left -= static_cast<size_t>(written);
-      }
+    long n;
+    while ((n = FileDescriptor::read(STDIN_FILENO, buffer, sizeof buffer)) > 0) {
+      if (!writeAllWithoutSigpipe(pipe, std::string_view(buffer, static_cast<size_t>(n)))) break;
     }
   }).detach();
 }
@@ -167,11 +140,14 @@ void Task::launch() {
   if ((impl_->wantsPipe || forwarding) && !pipeRead) {
     throw Exception(kInvalidArgument, format("pipe(): %@", std::strerror(errno)));
   }
-  SpawnSetup setup;
-  resetChildSignals(&setup.attributes);
+  SpawnAttributes attributes;
+  SpawnFileActions actions;
+  if (!attributes || !actions)
+    throw Exception(kInvalidArgument, format("posix_spawn(%@): %@", impl_->launchPath, std::strerror(ENOMEM)));
+  resetChildSignals(attributes.get());
   if (pipeRead) {
     // dup2 clears close-on-exec on descriptor 0; both pipe ends close at exec.
-    posix_spawn_file_actions_adddup2(&setup.actions, pipeRead.get(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(actions.get(), pipeRead.get(), STDIN_FILENO);
   }
 
   std::vector<char*> argv;
@@ -180,7 +156,7 @@ void Task::launch() {
   argv.push_back(nullptr);
 
   pid_t pid = -1;
-  int rc = posix_spawn(&pid, impl_->launchPath.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
+  int rc = posix_spawn(&pid, impl_->launchPath.c_str(), actions.get(), attributes.get(), argv.data(), environ);
   pipeRead.reset();
   if (rc != 0) {
     throw Exception(kInvalidArgument,
@@ -197,13 +173,7 @@ void Task::launch() {
 }
 
 bool Task::writeToStandardInput(std::string_view bytes) {
-  while (!bytes.empty()) {
-    if (!impl_->inputWrite) return false;
-    ssize_t n = writeWithoutSigpipe(impl_->inputWrite.get(), bytes.data(), bytes.size());
-    if (n < 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return static_cast<bool>(impl_->inputWrite);
+  return impl_->inputWrite && writeAllWithoutSigpipe(impl_->inputWrite, bytes);
 }
 
 void Task::closeStandardInput() { impl_->inputWrite.reset(); }
@@ -263,11 +233,6 @@ bool Task::isRunning() const {
   std::memset(&info, 0, sizeof info);
   if (::waitid(P_PID, static_cast<id_t>(impl_->pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return false;
   return info.si_pid == 0;
-}
-
-int Task::processIdentifier() const {
-  std::lock_guard<std::mutex> guard(impl_->stateMutex);
-  return impl_->pid;
 }
 
 int Task::terminationStatus() const {

@@ -17,7 +17,9 @@
 #include <thread>
 #include <utility>
 
+#include "platform/CallbackGuard.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/FileDescriptor.h"
 #include "platform/Format.h"
 #include "platform/MainQueue.h"
 #include "platform/URLDownload.h"
@@ -97,6 +99,9 @@ struct CurlUrlDeleter {
 struct CurlListDeleter {
   void operator()(curl_slist* list) const { libcurl().curl_slist_free_all(list); }
 };
+struct CurlFreeDeleter {
+  void operator()(char* text) const { libcurl().curl_free(text); }
+};
 
 // Why url cannot be downloaded, or nothing when it can.
 std::optional<std::string> checkURL(const std::string& url) {
@@ -105,10 +110,10 @@ std::optional<std::string> checkURL(const std::string& url) {
   CURLUcode code = libcurl().curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME);
   if (code != CURLUE_OK) return format("not a valid URL: %s", libcurl().curl_url_strerror(code));
   char* scheme = nullptr;
-  if (libcurl().curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK || !scheme)
-    return std::string("not a valid URL: no scheme");
+  CURLUcode got = libcurl().curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0);
+  std::unique_ptr<char, CurlFreeDeleter> owned(scheme);
+  if (got != CURLUE_OK || !scheme) return std::string("not a valid URL: no scheme");
   std::string name(scheme);
-  libcurl().curl_free(scheme);
   const curl_version_info_data* info = libcurl().curl_version_info(CURLVERSION_NOW);
   for (const char* const* protocol = info->protocols; protocol && *protocol; ++protocol)
     if (name == *protocol) return std::nullopt;
@@ -161,7 +166,6 @@ struct Transfer {
   // cancel() has returned the helper never creates the file.
   std::mutex fileMutex;
   bool fileCreated = false;
-  int fd = -1;
 
   void abort() {
     std::lock_guard<std::mutex> guard(fileMutex);
@@ -170,18 +174,19 @@ struct Transfer {
     // file until the library notices the abort; that is harmless.
     if (fileCreated) ::unlink(destination.c_str());
   }
-  bool createFile(std::string* error, int* errorNumber) {
+  // The destination, open for writing; invalid after cancel or on failure.
+  FileDescriptor createFile(std::string* error, int* errorNumber) {
     std::lock_guard<std::mutex> guard(fileMutex);
-    if (aborted) return false;
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (allowOverwrite ? O_TRUNC : O_EXCL);
-    fd = ::open(destination.c_str(), flags, 0666);
-    if (fd < 0) {
+    if (aborted) return FileDescriptor();
+    FileDescriptor file =
+        FileDescriptor::open(destination, O_WRONLY | O_CREAT | (allowOverwrite ? O_TRUNC : O_EXCL), 0666);
+    if (!file) {
       *errorNumber = errno;
       *error = format("open(%s): %s", destination, std::strerror(errno));
-      return false;
+      return file;
     }
     fileCreated = true;
-    return true;
+    return file;
   }
   void deleteFileAfterFailure() {
     std::lock_guard<std::mutex> guard(fileMutex);
@@ -199,13 +204,26 @@ class Helper {
   void run();
 
  private:
-  static size_t onHeader(char*, size_t size, size_t count, void* self);
-  static size_t onData(char* data, size_t size, size_t count, void* self);
-  static int onProgress(void* self, curl_off_t, curl_off_t now, curl_off_t, curl_off_t);
+  // The callbacks handed to libcurl. Each runs its step behind the exception
+  // barrier: a step that raises stops the transfer, which then fails with
+  // the reason, as a transfer that fails any other way.
+  static size_t onHeader(char*, size_t size, size_t count, void* self) noexcept;
+  static size_t onData(char* data, size_t size, size_t count, void* self) noexcept;
+  static int onProgress(void* self, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) noexcept;
+  template <typename Step>
+  bool guarded(std::string_view callback, Step&& step) noexcept;
+  // The steps: false stops the transfer.
+  bool takeData(const char* data, size_t length);
+  bool progress(curl_off_t received);
 
+  // Sets the transfer's options; false (after the failure event) when the
+  // transfer cannot start.
+  bool configure();
+  // Closes the file and posts the last event for the transfer's result.
+  void finish(CURLcode result);
   bool beginResponse();
   void postData(std::int64_t now, bool force);
-  bool writeAll(const char* data, size_t length);
+  bool write(const char* data, size_t length);
   void post(Event event);
   void fail(std::string description, int fileErrorNumber = 0);
   // The received bytes' digest against the expected one; the failure text
@@ -218,12 +236,16 @@ class Helper {
   std::weak_ptr<CurlDownload> owner_;
   MainQueue& queue_;
   std::unique_ptr<CURL, CurlDeleter> curl_;
+  std::unique_ptr<curl_slist, CurlListDeleter> headers_;
+  FileDescriptor file_;
   char errorBuffer_[CURL_ERROR_SIZE] = {};
   bool responseSeen_ = false;
   long httpErrorStatus_ = 0;
   std::string fileError_;
   int fileErrorNumber_ = 0;
   bool timedOut_ = false;
+  // What a callback raised, when one did; the first such reason.
+  std::string callbackFailure_;
   // The SHA-256 of the bytes written so far, when one is expected.
   bool hashing_ = false;
   SHA2_CTX digest_;
@@ -350,7 +372,8 @@ bool Helper::beginResponse() {
     httpErrorStatus_ = status;
     return false;
   }
-  if (!transfer_->createFile(&fileError_, &fileErrorNumber_)) return false;
+  file_ = transfer_->createFile(&fileError_, &fileErrorNumber_);
+  if (!file_) return false;
   URLResponse response;
   response.url = effectiveURL();
   response.statusCode = status;
@@ -364,19 +387,11 @@ bool Helper::beginResponse() {
   return true;
 }
 
-bool Helper::writeAll(const char* data, size_t length) {
-  while (length > 0) {
-    ssize_t written = ::write(transfer_->fd, data, length);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      fileErrorNumber_ = errno;
-      fileError_ = format("write(%s): %s", transfer_->destination, std::strerror(errno));
-      return false;
-    }
-    data += written;
-    length -= static_cast<size_t>(written);
-  }
-  return true;
+bool Helper::write(const char* data, size_t length) {
+  if (file_.writeAll(std::string_view(data, length))) return true;
+  fileErrorNumber_ = errno;
+  fileError_ = format("write(%s): %s", transfer_->destination, std::strerror(errno));
+  return false;
 }
 
 void Helper::postData(std::int64_t now, bool force) {
@@ -387,66 +402,87 @@ void Helper::postData(std::int64_t now, bool force) {
   post(Event{Event::Kind::Data, {}, {}});
 }
 
-size_t Helper::onHeader(char*, size_t size, size_t count, void* self) {
-  static_cast<Helper*>(self)->lastActivity_ = steadyMicroseconds();
+template <typename Step>
+bool Helper::guarded(std::string_view callback, Step&& step) noexcept {
+  std::string reason;
+  if (guardCallback(callback, std::forward<Step>(step), &reason)) return true;
+  if (callbackFailure_.empty()) callbackFailure_ = std::move(reason);
+  return false;
+}
+
+size_t Helper::onHeader(char*, size_t size, size_t count, void* self) noexcept {
+  auto* helper = static_cast<Helper*>(self);
+  // A count other than the one given stops the transfer.
+  if (!helper->guarded("curl header", [helper] { helper->lastActivity_ = steadyMicroseconds(); })) return 0;
   return size * count;
 }
 
 // Returning less than the length given stops the transfer.
-size_t Helper::onData(char* data, size_t size, size_t count, void* self) {
+size_t Helper::onData(char* data, size_t size, size_t count, void* self) noexcept {
   auto* helper = static_cast<Helper*>(self);
   size_t length = size * count;
-  if (helper->transfer_->aborted) return 0;
-  if (!helper->responseSeen_ && !helper->beginResponse()) return 0;
-  if (!helper->writeAll(data, length)) return 0;
+  bool taken = false;
+  if (!helper->guarded("curl data", [&] { taken = helper->takeData(data, length); })) return 0;
+  return taken ? length : 0;
+}
+
+bool Helper::takeData(const char* data, size_t length) {
+  if (transfer_->aborted) return false;
+  if (!responseSeen_ && !beginResponse()) return false;
+  if (!write(data, length)) return false;
   // Hashed as it arrives, so a wrong archive is known when the last byte is.
-  if (helper->hashing_) SHA256Update(&helper->digest_, reinterpret_cast<const std::uint8_t*>(data), length);
-  helper->lastActivity_ = steadyMicroseconds();
-  helper->transfer_->pendingBytes.fetch_add(length);
-  helper->postData(helper->lastActivity_, false);
-  return length;
+  if (hashing_) SHA256Update(&digest_, reinterpret_cast<const std::uint8_t*>(data), length);
+  lastActivity_ = steadyMicroseconds();
+  transfer_->pendingBytes.fetch_add(length);
+  postData(lastActivity_, false);
+  return true;
 }
 
 // Called at least once a second while the transfer runs, also while no byte
-// arrives: the place for cancel and the idle time-out.
-int Helper::onProgress(void* self, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
+// arrives: the place for cancel and the idle time-out. Non-zero stops it.
+int Helper::onProgress(void* self, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) noexcept {
   auto* helper = static_cast<Helper*>(self);
-  if (helper->transfer_->aborted) return 1;
-  std::int64_t now = steadyMicroseconds();
-  if (received != helper->lastReceived_) {
-    helper->lastReceived_ = received;
-    helper->lastActivity_ = now;
-  }
-  // Bytes held back by the interval go out here when no more data comes.
-  helper->postData(now, false);
-  double timeout = helper->transfer_->request.timeoutInterval;
-  if (timeout > 0 && static_cast<double>(now - helper->lastActivity_) > timeout * 1e6) {
-    helper->timedOut_ = true;
-    return 1;
-  }
-  return 0;
+  bool goOn = false;
+  if (!helper->guarded("curl progress", [&] { goOn = helper->progress(received); })) return 1;
+  return goOn ? 0 : 1;
 }
 
-void Helper::run() {
+bool Helper::progress(curl_off_t received) {
+  if (transfer_->aborted) return false;
+  std::int64_t now = steadyMicroseconds();
+  if (received != lastReceived_) {
+    lastReceived_ = received;
+    lastActivity_ = now;
+  }
+  // Bytes held back by the interval go out here when no more data comes.
+  postData(now, false);
+  double timeout = transfer_->request.timeoutInterval;
+  if (timeout > 0 && static_cast<double>(now - lastActivity_) > timeout * 1e6) {
+    timedOut_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool Helper::configure() {
   const CurlFunctions& api = libcurl();
   curl_.reset(api.curl_easy_init());
   if (!curl_) {
     fail("the transfer library could not start a transfer");
-    return;
+    return false;
   }
   const URLRequest& request = transfer_->request;
   if (transfer_->destination.empty()) {
     fail("the download has no destination");
-    return;
+    return false;
   }
   CURL* curl = curl_.get();
-  std::unique_ptr<curl_slist, CurlListDeleter> headers;
   if (request.cachePolicy == kURLRequestReloadIgnoringLocalAndRemoteCacheData) {
-    headers.reset(api.curl_slist_append(nullptr, "Cache-Control: no-cache"));
-    headers.reset(api.curl_slist_append(headers.release(), "Pragma: no-cache"));
+    headers_.reset(api.curl_slist_append(nullptr, "Cache-Control: no-cache"));
+    headers_.reset(api.curl_slist_append(headers_.release(), "Pragma: no-cache"));
   }
   api.curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
-  api.curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+  api.curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers_.get());
   api.curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer_);
   // No signals from a helper thread (name resolution time-outs use them).
   api.curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -463,35 +499,41 @@ void Helper::run() {
   api.curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   api.curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Helper::onProgress);
   api.curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+  return true;
+}
 
-  hashing_ = !request.expectedSHA256.empty();
-  if (hashing_) SHA256Init(&digest_);
-  lastActivity_ = steadyMicroseconds();
-  CURLcode result = api.curl_easy_perform(curl);
-  if (result == CURLE_OK && !responseSeen_) beginResponse();
-
-  int fd = transfer_->fd;
-  transfer_->fd = -1;
-  if (fd >= 0 && ::close(fd) != 0 && fileError_.empty()) {
+void Helper::finish(CURLcode result) {
+  if (file_ && file_.reset() != 0 && fileError_.empty()) {
     fileErrorNumber_ = errno;
     fileError_ = format("close(%s): %s", transfer_->destination, std::strerror(errno));
   }
-
   if (transfer_->aborted) return;
   // Every byte is reported before the last event.
   postData(steadyMicroseconds(), true);
-  if (httpErrorStatus_ != 0)
+  if (!callbackFailure_.empty())
+    fail(format("internal failure during the transfer: %s", callbackFailure_));
+  else if (httpErrorStatus_ != 0)
     fail(format("HTTP status %ld", httpErrorStatus_));
   else if (!fileError_.empty())
     fail(fileError_, fileErrorNumber_);
   else if (timedOut_)
-    fail(format("The request timed out: no data for %g seconds", request.timeoutInterval));
+    fail(format("The request timed out: no data for %g seconds", transfer_->request.timeoutInterval));
   else if (result != CURLE_OK)
-    fail(errorBuffer_[0] ? std::string(errorBuffer_) : std::string(api.curl_easy_strerror(result)));
+    fail(errorBuffer_[0] ? std::string(errorBuffer_) : std::string(libcurl().curl_easy_strerror(result)));
   else if (std::optional<std::string> mismatch = digestMismatch())
     fail(*mismatch);
   else
     post(Event{Event::Kind::Finish, {}, {}});
+}
+
+void Helper::run() {
+  if (!configure()) return;
+  hashing_ = !transfer_->request.expectedSHA256.empty();
+  if (hashing_) SHA256Init(&digest_);
+  lastActivity_ = steadyMicroseconds();
+  CURLcode result = libcurl().curl_easy_perform(curl_.get());
+  if (result == CURLE_OK && !responseSeen_) beginResponse();
+  finish(result);
 }
 
 }  // namespace

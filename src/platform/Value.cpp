@@ -57,6 +57,40 @@ std::string formatReal(double d) {
   return buf;
 }
 
+// Bytes as hexadecimal digits in groups of four bytes: "<0a0b0c0d 0e>".
+void appendDataDescription(std::string& out, const std::vector<std::uint8_t>& bytes) {
+  static const char* hex = "0123456789abcdef";
+  out += '<';
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (i && i % 4 == 0) out += ' ';
+    out += hex[bytes[i] >> 4];
+    out += hex[bytes[i] & 15];
+  }
+  out += '>';
+}
+
+// The date in UTC: "2001-01-01 00:00:00 +0000".
+void appendDateDescription(std::string& out, double secondsSinceReferenceDate) {
+  // 978307200 is the Unix time of the property-list epoch.
+  double seconds = secondsSinceReferenceDate;
+  if (!(seconds > -1e12)) seconds = -1e12;  // keeps the conversion defined; also NaN
+  if (seconds > 1e12) seconds = 1e12;
+  std::time_t t = static_cast<std::time_t>(std::floor(seconds)) + 978307200;
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[64];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S +0000", &tm);
+  out += buf;
+}
+
+// A string inside a collection (a dictionary key, an item), quoted when needed.
+void appendNestedString(std::string& out, const std::string& s) {
+  if (needsQuotes(s))
+    appendQuoted(out, s);
+  else
+    out += s;
+}
+
 }  // namespace
 
 const Array* Value::asArray() const {
@@ -118,8 +152,8 @@ void Value::describe(std::string& out, int indent, bool nested) const {
       out += "(null)";
       break;
     case Type::String:
-      if (nested && needsQuotes(*asString()))
-        appendQuoted(out, *asString());
+      if (nested)
+        appendNestedString(out, *asString());
       else
         out += *asString();
       break;
@@ -132,31 +166,12 @@ void Value::describe(std::string& out, int indent, bool nested) const {
     case Type::Boolean:
       out += *asBoolean() ? "1" : "0";
       break;
-    case Type::Data: {
-      static const char* hex = "0123456789abcdef";
-      out += '<';
-      const auto& b = asData()->bytes;
-      for (size_t i = 0; i < b.size(); ++i) {
-        if (i && i % 4 == 0) out += ' ';
-        out += hex[b[i] >> 4];
-        out += hex[b[i] & 15];
-      }
-      out += '>';
+    case Type::Data:
+      appendDataDescription(out, asData()->bytes);
       break;
-    }
-    case Type::Date: {
-      // 978307200 is the Unix time of the property-list epoch.
-      double seconds = asDate()->secondsSinceReferenceDate;
-      if (!(seconds > -1e12)) seconds = -1e12;  // keeps the conversion defined; also NaN
-      if (seconds > 1e12) seconds = 1e12;
-      std::time_t t = static_cast<std::time_t>(std::floor(seconds)) + 978307200;
-      std::tm tm{};
-      gmtime_r(&t, &tm);
-      char buf[64];
-      std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S +0000", &tm);
-      out += buf;
+    case Type::Date:
+      appendDateDescription(out, asDate()->secondsSinceReferenceDate);
       break;
-    }
     case Type::Array: {
       out += "(\n";
       const Array& a = *asArray();
@@ -173,10 +188,7 @@ void Value::describe(std::string& out, int indent, bool nested) const {
       out += "{\n";
       for (const auto& [k, v] : *asDictionary()) {
         out += inner;
-        if (needsQuotes(k))
-          appendQuoted(out, k);
-        else
-          out += k;
+        appendNestedString(out, k);
         out += " = ";
         v.describe(out, indent + 1, true);
         out += ";\n";

@@ -213,6 +213,7 @@ std::unique_ptr<WindowSystem> makeGtkWindowSystem(int*, char***, std::string* re
   if (reason) *reason = "built without GTK";
   return nullptr;
 }
+bool driveGtkWindowForTesting(WindowSystem&, WindowInput, std::chrono::milliseconds) { return false; }
 #endif
 
 std::unique_ptr<WindowSystem> makeWindowSystem(int* count, char*** arguments, std::string* reason) {

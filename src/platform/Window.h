@@ -6,6 +6,7 @@
 // only; on a closed window it changes nothing on screen.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -119,5 +120,13 @@ std::unique_ptr<WindowSystem> makeGtkWindowSystem(int* count, char*** arguments,
 // False when GTK is not built in, no display is set, or GTK cannot be
 // loaded or started. For a process that shows no other window.
 bool showToolkitNotice(const std::optional<std::string>& title, const std::string& message);
+
+// For tests of the GTK backend, on the thread that made it: delivers one
+// input to the loaded, shown window as the toolkit delivers a user's (the
+// Cancel button's click, the window manager's close request), then runs the
+// main loop for duration (posted tasks, timers, signals). False when system
+// is not the GTK backend.
+enum class WindowInput { None, CancelButton, CloseButton };
+bool driveGtkWindowForTesting(WindowSystem& system, WindowInput input, std::chrono::milliseconds duration);
 
 }  // namespace platform

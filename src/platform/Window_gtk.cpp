@@ -7,10 +7,13 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
-#include <exception>
 #include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
 
 #include "platform/Bundle.h"
+#include "platform/CallbackGuard.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/FileManager.h"
@@ -38,7 +41,8 @@ constexpr const char* kGtkLibraryName = "libgtk-3.so.0";
   F(gtk_progress_bar_pulse) F(gtk_image_get_type) F(gtk_image_set_from_pixbuf)                            \
   F(gdk_pixbuf_new_from_file_at_scale) F(g_type_check_instance_is_a) F(g_signal_connect_data)             \
   F(g_object_unref) F(g_idle_add) F(g_timeout_add) F(g_source_remove) F(g_error_free)                    \
-  F(gtk_message_dialog_new) F(gtk_dialog_run) F(gtk_window_set_position) F(gtk_window_set_keep_above)
+  F(gtk_message_dialog_new) F(gtk_dialog_run) F(gtk_window_set_position) F(gtk_window_set_keep_above)  \
+  F(gtk_button_clicked) F(gtk_window_close) F(g_main_context_iteration)
 // clang-format on
 
 struct GtkFunctions {
@@ -79,6 +83,17 @@ T* objectAs(GObject* object, GType (*type)()) {
     return nullptr;
   return reinterpret_cast<T*>(object);
 }
+
+// Owners of the toolkit's objects: one reference to a GObject, one GError.
+struct GObjectUnref {
+  void operator()(gpointer object) const { gtk->g_object_unref(object); }
+};
+template <typename T>
+using GObjectReference = std::unique_ptr<T, GObjectUnref>;
+struct GErrorFree {
+  void operator()(GError* error) const { gtk->g_error_free(error); }
+};
+using GErrorOwner = std::unique_ptr<GError, GErrorFree>;
 
 constexpr const char* kMainNibFileKey = "NSMainNibFile";
 constexpr const char* kDefaultNibName = "MainMenu";
@@ -162,7 +177,7 @@ class GtkMainQueue : public MainQueue {
   }
 
  private:
-  static gboolean drain(gpointer self) {
+  static gboolean drain(gpointer self) noexcept {
     auto* queue = static_cast<GtkMainQueue*>(self);
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
     while (std::chrono::steady_clock::now() < until) {
@@ -176,12 +191,8 @@ class GtkMainQueue : public MainQueue {
         task = std::move(queue->tasks_.front());
         queue->tasks_.pop_front();
       }
-      // Exceptions must not unwind through GLib.
-      try {
-        task();
-      } catch (const std::exception& e) {
-        log("%s [Line %d] main queue task failed: %@", __PRETTY_FUNCTION__, __LINE__, e.what());
-      }
+      // Nothing the task raises unwinds through GLib.
+      runMainQueueTask(task);
     }
     return G_SOURCE_CONTINUE;
   }
@@ -240,10 +251,15 @@ struct GtkProgressControl : ProgressIndicator {
     if (pulseSource != 0) gtk->g_source_remove(pulseSource);
     pulseSource = 0;
   }
-  static gboolean pulse(gpointer self) {
+  // A pulse that fails stops the pulsing rather than fail ten times a second.
+  static gboolean pulse(gpointer self) noexcept {
     auto* control = static_cast<GtkProgressControl*>(self);
-    gtk->gtk_progress_bar_pulse(control->widget);
-    return G_SOURCE_CONTINUE;
+    std::string reason;
+    if (guardCallback("gtk pulse", [control] { gtk->gtk_progress_bar_pulse(control->widget); }, &reason))
+      return G_SOURCE_CONTINUE;
+    log("%s [Line %d] the progress bar stops pulsing: %@", __PRETTY_FUNCTION__, __LINE__, reason);
+    control->pulseSource = 0;
+    return G_SOURCE_REMOVE;
   }
   GtkProgressBar* widget;
   double value = 0;
@@ -251,17 +267,18 @@ struct GtkProgressControl : ProgressIndicator {
   guint pulseSource = 0;
 };
 
-GdkPixbuf* loadScaledImage(const std::string& path) {
+GObjectReference<GdkPixbuf> loadScaledImage(const std::string& path) {
   GError* error = nullptr;
-  GdkPixbuf* image = gtk->gdk_pixbuf_new_from_file_at_scale(path.c_str(), kIconSize, kIconSize, TRUE, &error);
-  if (error) gtk->g_error_free(error);
+  GObjectReference<GdkPixbuf> image(
+      gtk->gdk_pixbuf_new_from_file_at_scale(path.c_str(), kIconSize, kIconSize, TRUE, &error));
+  GErrorOwner ignored(error);
   return image;
 }
 
 struct GtkImageControl : ImageView {
   explicit GtkImageControl(GtkImage* i) : widget(i) {}
   bool setImageFromFile(const std::string& path) override {
-    GdkPixbuf* image = loadScaledImage(path);
+    GObjectReference<GdkPixbuf> image = loadScaledImage(path);
     // gdk-pixbuf rarely reads .icns; a PNG of the same name is the Linux form.
     if (!image) {
       std::string png = deletingLastPathComponent(path);
@@ -269,8 +286,7 @@ struct GtkImageControl : ImageView {
       if (png != path) image = loadScaledImage(png);
     }
     if (!image) return false;
-    gtk->gtk_image_set_from_pixbuf(widget, image);
-    gtk->g_object_unref(image);
+    gtk->gtk_image_set_from_pixbuf(widget, image.get());
     return true;
   }
   GtkImage* widget;
@@ -280,9 +296,9 @@ class GtkWindowSystem : public WindowSystem {
  public:
   WindowOutlets loadWindow(const Bundle& bundle, std::function<void()> cancelAction) override {
     cancelAction_ = std::move(cancelAction);
-    GtkBuilder* builder = loadBuilder(bundle);
+    GObjectReference<GtkBuilder> builder = loadBuilder(bundle);
     WindowOutlets outlets = {&nothing_, &nothing_, &nothing_, &nothing_, &nothing_, &nothing_};
-    auto object = [builder](const char* id) { return gtk->gtk_builder_get_object(builder, id); };
+    auto object = [&builder](const char* id) { return gtk->gtk_builder_get_object(builder.get(), id); };
     if (auto* w = objectAs<GtkWindow>(object("window"), gtk->gtk_window_get_type)) {
       window_ = std::make_unique<GtkWindowControl>(w);
       gtk->g_signal_connect_data(w, "delete-event", G_CALLBACK(&GtkWindowSystem::onDelete), this, nullptr,
@@ -313,7 +329,7 @@ class GtkWindowSystem : public WindowSystem {
     }
     // The builder is kept: it owns the top-level window and its children,
     // which the outlets use until the process ends.
-    builder_ = builder;
+    builder_ = builder.release();
     return outlets;
   }
 
@@ -329,37 +345,55 @@ class GtkWindowSystem : public WindowSystem {
   }
   const char* name() const override { return "gtk"; }
 
+  // See driveGtkWindowForTesting.
+  void drive(WindowInput input, std::chrono::milliseconds duration) {
+    if (input == WindowInput::CancelButton && button_) gtk->gtk_button_clicked(button_->widget);
+    if (input == WindowInput::CloseButton && window_) gtk->gtk_window_close(window_->widget);
+    auto until = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < until) {
+      bool dispatched = gtk->g_main_context_iteration(nullptr, FALSE);
+      if (!dispatched) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+
  private:
-  static GtkBuilder* loadBuilder(const Bundle& bundle) {
+  static GObjectReference<GtkBuilder> loadBuilder(const Bundle& bundle) {
     std::string name = kDefaultNibName;
     if (auto value = bundle.infoDictionary().getString(kMainNibFileKey)) name = *value;
-    GtkBuilder* builder = gtk->gtk_builder_new();
+    GObjectReference<GtkBuilder> builder(gtk->gtk_builder_new());
     if (auto path = bundle.pathForResource(name, "ui")) {
       GError* error = nullptr;
-      if (gtk->gtk_builder_add_from_file(builder, path->c_str(), &error)) return builder;
+      bool loaded = gtk->gtk_builder_add_from_file(builder.get(), path->c_str(), &error);
+      GErrorOwner failure(error);
+      if (loaded) return builder;
       log("%s [Line %d] window description %@ unusable: %@", __PRETTY_FUNCTION__, __LINE__, *path,
-          error ? error->message : "unknown error");
-      if (error) gtk->g_error_free(error);
-      gtk->g_object_unref(builder);
-      builder = gtk->gtk_builder_new();
+          failure ? failure->message : "unknown error");
+      // A description that failed half-way leaves its objects behind.
+      builder.reset(gtk->gtk_builder_new());
     }
-    gtk->gtk_builder_add_from_string(builder, kDefaultDescription, -1, nullptr);
+    gtk->gtk_builder_add_from_string(builder.get(), kDefaultDescription, -1, nullptr);
     return builder;
   }
-  static void onCancel(GtkButton*, gpointer self) {
-    auto* system = static_cast<GtkWindowSystem*>(self);
-    if (system->cancelAction_) system->cancelAction_();
+  static void onCancel(GtkButton*, gpointer self) noexcept {
+    static_cast<GtkWindowSystem*>(self)->cancel("gtk cancel");
   }
   // The window manager's close button is Cancel while Cancel can be pressed
   // (always, for a description without the button); afterwards it does
   // nothing. The window itself stays: it goes when the run ends or five
   // seconds after the launch, and its controls stay valid either way.
-  static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer self) {
+  static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer self) noexcept {
     auto* system = static_cast<GtkWindowSystem*>(self);
     bool enabled = !system->button_ ||
                    gtk->gtk_widget_get_sensitive(reinterpret_cast<GtkWidget*>(system->button_->widget));
-    if (enabled && system->cancelAction_) system->cancelAction_();
+    if (enabled) system->cancel("gtk close");
     return TRUE;
+  }
+  // The Cancel action for a toolkit signal; what it raises is logged and
+  // goes no further than this.
+  void cancel(std::string_view callback) noexcept {
+    std::string reason;
+    if (!guardCallback(callback, [this] { if (cancelAction_) cancelAction_(); }, &reason))
+      log("%s [Line %d] the Cancel action failed: %@", __PRETTY_FUNCTION__, __LINE__, reason);
   }
 
   GtkMainQueue queue_;
@@ -394,6 +428,13 @@ bool showToolkitNotice(const std::optional<std::string>& title, const std::strin
   gtk->gtk_window_set_position(window, GTK_WIN_POS_CENTER);
   gtk->gtk_window_set_keep_above(window, TRUE);
   gtk->gtk_dialog_run(reinterpret_cast<GtkDialog*>(dialog));
+  return true;
+}
+
+bool driveGtkWindowForTesting(WindowSystem& system, WindowInput input, std::chrono::milliseconds duration) {
+  auto* gtkSystem = dynamic_cast<GtkWindowSystem*>(&system);
+  if (!gtkSystem) return false;
+  gtkSystem->drive(input, duration);
   return true;
 }
 
