@@ -1,12 +1,12 @@
 // The shared text rules: UTF-8 checks, the two white-space sets, the two ways
 // of cutting lines, leading integers and digit values of any script.
-#include "platform/Text.h"
-
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/Text.h"
 
 using platform::WhiteSpace;
 
@@ -78,7 +78,8 @@ TEST(TextTest, PiecesBetweenSeparatorsKeepEmptyOnes) {
       {":a:", ':', {"", "a", ""}},
       {"/jre\r\n-Dx\n", '\n', {"/jre\r", "-Dx", ""}},
   };
-  for (const Case& c : cases) EXPECT_EQ(strings(platform::piecesBetween(c.text, c.separator)), c.expected) << c.text;
+  for (const Case& c : cases)
+    EXPECT_EQ(strings(platform::piecesBetween(c.text, c.separator)), c.expected) << c.text;
 }
 
 TEST(TextTest, LinesEndedByCrOrLfDropTheFinalEmptyLine) {
@@ -86,12 +87,9 @@ TEST(TextTest, LinesEndedByCrOrLfDropTheFinalEmptyLine) {
     std::string text;
     std::vector<std::string> expected;
   } cases[] = {
-      {"", {}},
-      {"a", {"a"}},
-      {"a\n", {"a"}},
-      {"a\r\nb\rc", {"a", "", "b", "c"}},
-      {"\n\n", {"", ""}},
-      {"a\nb \t", {"a", "b \t"}},
+      {"", {}},           {"a", {"a"}},
+      {"a\n", {"a"}},     {"a\r\nb\rc", {"a", "", "b", "c"}},
+      {"\n\n", {"", ""}}, {"a\nb \t", {"a", "b \t"}},
   };
   for (const Case& c : cases) EXPECT_EQ(strings(platform::linesEndedByCrOrLf(c.text)), c.expected) << c.text;
 }
@@ -117,7 +115,9 @@ TEST(TextTest, LeadingInteger) {
       {"99999999999999999999999", kMax, INT32_MAX},
       {"-9223372036854775808", kMin, INT32_MIN},
       {"-99999999999999999999999", kMin, INT32_MIN},
-      {"\xC2\xA0" "5", std::nullopt, 0},  // only ASCII white space leads
+      {"\xC2\xA0"
+       "5",
+       std::nullopt, 0},  // only ASCII white space leads
   };
   for (const Case& c : cases) {
     EXPECT_EQ(platform::leadingInteger(c.text), c.value) << c.text;
@@ -132,9 +132,9 @@ TEST(TextTest, DigitsOfAnyScriptAndTheirClasses) {
   } cases[] = {
       {"0", 0},
       {"1203", 1203},
-      {"\xD9\xA4\xD9\xA2", 42},              // Arabic-Indic four, two
-      {"\xEF\xBC\x91\xEF\xBC\x99", 19},      // full-width one, nine
-      {"\xE0\xA5\xAF", 9},                   // Devanagari nine
+      {"\xD9\xA4\xD9\xA2", 42},          // Arabic-Indic four, two
+      {"\xEF\xBC\x91\xEF\xBC\x99", 19},  // full-width one, nine
+      {"\xE0\xA5\xAF", 9},               // Devanagari nine
       {"99999999999999999999999", INT64_MAX},
   };
   for (const Case& c : cases) EXPECT_EQ(platform::valueOfDigits(c.digits), c.value) << c.digits;

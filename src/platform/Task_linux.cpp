@@ -27,7 +27,7 @@ namespace platform {
 
 namespace {
 
-constexpr const char* kInvalidArgument = "NSInvalidArgumentException";
+constexpr const char* kInvalidArgument = kInvalidArgumentException;
 
 // The parent may ignore or block signals around its children (the front end
 // ignores SIGINT and SIGQUIT while Java runs); ignored dispositions and the

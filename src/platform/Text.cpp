@@ -53,7 +53,8 @@ bool isValidUtf8(std::string_view text) {
   const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
   for (std::size_t at = 0; at < text.size();) {
     utf8proc_int32_t codePoint = 0;
-    utf8proc_ssize_t n = utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(text.size() - at), &codePoint);
+    utf8proc_ssize_t n =
+        utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(text.size() - at), &codePoint);
     if (n <= 0) return false;
     at += static_cast<std::size_t>(n);
   }
@@ -143,8 +144,8 @@ std::optional<std::int64_t> leadingInteger(std::string_view text) {
 
 std::int32_t leadingInt32(std::string_view text) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(leadingInteger(text).value_or(0),
-                                                             std::numeric_limits<std::int32_t>::min(),
-                                                             std::numeric_limits<std::int32_t>::max()));
+                                                            std::numeric_limits<std::int32_t>::min(),
+                                                            std::numeric_limits<std::int32_t>::max()));
 }
 
 std::int64_t valueOfDigits(std::string_view digits) {

@@ -232,9 +232,7 @@ std::string AppDelegate::provideRuntime(Launcher& launcher, platform::FileManage
 }
 
 void AppDelegate::reportMissingRuntime(const Launcher& launcher) {
-  launcher.writeSearchReport();
-  std::optional<std::string> name = platform::Bundle::mainBundle()->infoDictionary().getString(kBundleNameKey);
-  Launcher::displayError(kAppleJavaMinVersionError, Launcher::getJavaMinVersion(), name);
+  launcher.reportMissingRuntime();
   endProcess(1);
 }
 

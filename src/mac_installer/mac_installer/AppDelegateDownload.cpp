@@ -26,7 +26,9 @@ constexpr size_t kSha256Digits = 64;
 constexpr const char* kDownloadWriteFailure = "The Java runtime could not be downloaded into %@: %@.";
 
 // A setting's text without white space or line breaks at either end.
-std::string trimmed(const std::string& text) { return platform::trimmed(text, platform::WhiteSpace::blanksAndLineBreaks); }
+std::string trimmed(const std::string& text) {
+  return platform::trimmed(text, platform::WhiteSpace::blanksAndLineBreaks);
+}
 
 // The expected SHA-256 of the archive as 64 lowercase hexadecimal digits
 // (blanks around the value ignored), "" when the setting is absent; absent

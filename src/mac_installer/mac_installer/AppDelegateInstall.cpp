@@ -68,7 +68,8 @@ void AppDelegate::reportInstallProgress(double barValue) {
 }
 
 std::string AppDelegate::handleTar(const std::string& archive, platform::FileManager& fileManager) {
-  std::string destination = platform::joinPath(ensureTemporaryDirectory(fileManager), std::string(kJreBundleName));
+  std::string destination =
+      platform::joinPath(ensureTemporaryDirectory(fileManager), std::string(kJreBundleName));
   const platform::Value& info = platform::Bundle::mainBundle()->infoDictionary();
   std::int32_t size = uncompressedSizeSetting(info.get(kJreUncompressedSizeKey));
   fileManager.createDirectory(destination, false);

@@ -45,11 +45,15 @@ std::string javaExecutableOf(const std::string& location, const platform::FileMa
   return platform::joinPath(runtimeHomeOf(location, fileManager), std::string(kJavaExecutable));
 }
 
-void Launcher::checkInstalledRuntime(const std::string& location) {
-  // As the application's own runtime: no constraints, betas allowed.
+void Launcher::takeRuntime(const std::string& location) {
   javaBundlePath = location;
   javaBundle = platform::Bundle::open(location);
-  launchJavaVersion = checkJavaVersion(std::nullopt, std::nullopt, true, false, std::nullopt);
+  launchJavaVersion = checkJavaVersion(kAnyVersion.minVersion, kAnyVersion.maxVersion, kAnyVersion.allowBeta,
+                                       false, kAnyVersion.requiredVmIdPrefix);
+}
+
+void Launcher::checkInstalledRuntime(const std::string& location) {
+  takeRuntime(location);
   _DLog("%s [Line %d] installed runtime %@ version %@ major %d", __PRETTY_FUNCTION__, __LINE__, location,
         javaVersion, javaMajorVersion);
 }
@@ -62,8 +66,8 @@ namespace {
 // launcher name "java", no built-in Java arguments or application classes,
 // launchJavaVersion as both version texts, no options of the library's own.
 int callLaunchFunction(int count, char** arguments) {
-  return JLI_LaunchFxnPtr(count, arguments, 0, nullptr, 0, nullptr, launchJavaVersion, launchJavaVersion, "java",
-                          "java", 0, 0, 0, 0);
+  return JLI_LaunchFxnPtr(count, arguments, 0, nullptr, 0, nullptr, launchJavaVersion, launchJavaVersion,
+                          "java", "java", 0, 0, 0, 0);
 }
 
 }  // namespace
@@ -240,9 +244,7 @@ void expandArgumentFiles(const ListFunctions& list) {
 std::int32_t Launcher::launch() {
   if (!javaBundlePath) {
     _DLog("%s [Line %d] no suitable JRE found.", __PRETTY_FUNCTION__, __LINE__);
-    writeSearchReport();
-    displayError(kAppleJavaMinVersionError, getJavaMinVersion(),
-                 platform::Bundle::mainBundle()->infoDictionary().getString(kBundleNameKey));
+    reportMissingRuntime();
     return 1;
   }
 
@@ -338,9 +340,7 @@ Launcher& Launcher::load(const char* programPath, const char* argumentFilePath) 
     return *this;
   }
 
-  javaBundlePath = lines[0];
-  javaBundle = platform::Bundle::open(lines[0]);
-  launchJavaVersion = checkJavaVersion(std::nullopt, std::nullopt, true, false, std::nullopt);
+  takeRuntime(lines[0]);
   _DLog("%s [Line %d] java bundle %s %p", __PRETTY_FUNCTION__, __LINE__, launchJavaVersion,
         static_cast<const void*>(javaBundle.get()));
 

@@ -92,7 +92,8 @@ inline constexpr std::string_view kPlugInsJreBundle = "Contents/PlugIns/jre.bund
 inline constexpr std::string_view kBaseDirJreBundle = ".quorvane/jre.bundle";
 
 // The launch version handed to JLI_Launch when no candidate check gave one:
-// the plain runtime directory, and a start without a checked runtime.
+// the plain runtime directory, and an in-process start whose runtime the
+// check refused.
 inline constexpr const char* kDefaultLaunchVersion = "1.7.0";
 
 // The home of a runtime location: its "Contents/Home" when it has one,
@@ -131,6 +132,10 @@ class Launcher {
   // judges it as the application's own runtime is (no constraints), so that
   // javaVersion and javaMajorVersion are known when it is accepted.
   void checkInstalledRuntime(const std::string& location);
+  // Makes the runtime at location the chosen one and judges it with
+  // kAnyVersion; its launch version (null when it is no runtime) goes into
+  // launchJavaVersion.
+  void takeRuntime(const std::string& location);
 
   // Argument file and in-process start --------------------------------------
   Launcher& load(const char* programPath, const char* argumentFilePath);  // load:fromArgumentFile:
@@ -167,7 +172,8 @@ class Launcher {
   // JavaVM dictionary (empty when absent). The options the settings name, in
   // order: the option array, the version-specific set, the options file
   // beside the bundle and "OptionsFile"; the class path they leave.
-  std::optional<std::string> addConfiguredOptions(const platform::Value& javaVM, std::vector<std::string>& options,
+  std::optional<std::string> addConfiguredOptions(const platform::Value& javaVM,
+                                                  std::vector<std::string>& options,
                                                   const std::string& bundlePath);
   // The options made from the settings: splash, class path, module path,
   // the dock options, the own bundle path.
@@ -176,8 +182,8 @@ class Launcher {
                         const std::string& bundlePath);
   // The argument array, then the command line ("-J" arguments become options
   // when passthrough is allowed).
-  void addArguments(const platform::Value& info, const platform::Value& javaVM, std::vector<std::string>& options,
-                    std::vector<std::string>& args);
+  void addArguments(const platform::Value& info, const platform::Value& javaVM,
+                    std::vector<std::string>& options, std::vector<std::string>& args);
   // The lines of one options file; directory holds the file (for relative includes).
   std::optional<std::string> readOptionsLines(std::string_view text, const std::string& directory,
                                               std::vector<std::string>& options,
@@ -246,8 +252,8 @@ class Launcher {
   // unpacking of the own runtime shows a dialog and ends the process with 1.
   std::optional<std::string> findJavaBundle(bool registry);
   // The runtime in a directory of the search sequence (variables replaced).
-  void findDirectoryJavaBundle(const std::optional<std::string>& directory, platform::FileManager& fileManager,
-                               const SearchConstraints& constraints);
+  void findDirectoryJavaBundle(const std::optional<std::string>& directory,
+                               platform::FileManager& fileManager, const SearchConstraints& constraints);
   // The standard locations: the browser plug-in, then (with javaHomeFirst)
   // the runtime named by JAVA_HOME, the virtual-machines directory highest
   // version first, and the home of the java on PATH. Each runtime directory
@@ -314,6 +320,9 @@ class Launcher {
   std::string searchReportText() const;
   // Writes searchReportText() to standard error.
   void writeSearchReport() const;
+  // No runtime fits: writes the report and shows "AppleJavaMinVersionError"
+  // with the minimum version and the application's name.
+  void reportMissingRuntime() const;
   // The version a candidate carries (JavaVM/JVMVersion, or CFBundleVersion
   // of the plug-in), absent when it carries none as a text.
   static std::optional<std::string> candidateVersion(const platform::Bundle& bundle, bool plugin);

@@ -73,7 +73,8 @@ std::string unquoted(std::string path) {
 // The class path with entries put before (prepend) or after it. Neither side
 // is joined when empty: an empty entry would put the current directory on
 // Java's class path.
-std::optional<std::string> withEntries(std::optional<std::string> classPath, std::string entries, bool prepend) {
+std::optional<std::string> withEntries(std::optional<std::string> classPath, std::string entries,
+                                       bool prepend) {
   if (!classPath || classPath->empty()) return entries;
   if (entries.empty()) return classPath;
   return prepend ? entries + ":" + *classPath : *classPath + ":" + entries;
@@ -166,7 +167,8 @@ std::optional<std::string> Launcher::resolveArtifactPath(const std::optional<std
   platform::FileManager fileManager;
   for (std::string_view entry : platform::piecesBetween(*path, ':')) {
     if (entry.starts_with("$")) {
-      if (std::optional<std::string> value = platform::getEnvironment(std::string(entry.substr(1)))) add(*value);
+      if (std::optional<std::string> value = platform::getEnvironment(std::string(entry.substr(1))))
+        add(*value);
     } else if (entry.ends_with("/*")) {
       std::string directory(entry.substr(0, entry.size() - 1));
       _DLog("%s [Line %d] scanning directory %@", __PRETTY_FUNCTION__, __LINE__, directory);
@@ -264,8 +266,10 @@ std::optional<std::string> Launcher::addPredefinedOptions(const platform::Value*
       // "$APP_PACKAGE" is replaced before the path is judged, so an entry
       // naming a file inside the bundle reaches it as the same options-file
       // line would.
-      std::string path = replacingAppPackage(unquoted(entry->substr(kIncludeOptionsDirective.size())), bundlePath);
-      if (!isAbsolutePath(path)) path = platform::joinPath(platform::deletingLastPathComponent(bundlePath), path);
+      std::string path =
+          replacingAppPackage(unquoted(entry->substr(kIncludeOptionsDirective.size())), bundlePath);
+      if (!isAbsolutePath(path))
+        path = platform::joinPath(platform::deletingLastPathComponent(bundlePath), path);
       classPath = readOptionsFile(path, options, std::move(classPath), bundlePath, true);
     } else {
       options.push_back(*replaceVariables(*entry));
@@ -351,8 +355,8 @@ std::optional<std::string> Launcher::addConfiguredOptions(const platform::Value&
 }
 
 void Launcher::addLaunchOptions(const platform::Value& info, const platform::Value& javaVM,
-                                const std::optional<std::string>& classPath, std::vector<std::string>& options,
-                                const std::string& bundlePath) {
+                                const std::optional<std::string>& classPath,
+                                std::vector<std::string>& options, const std::string& bundlePath) {
   if (std::optional<std::string> splash = javaVM.getString(kSplashFileKey))
     options.push_back(platform::format("-splash:%@", replacingAppPackage(std::move(*splash), bundlePath)));
   if (std::optional<std::string> resolved = resolveArtifactPath(classPath); resolved && !resolved->empty())

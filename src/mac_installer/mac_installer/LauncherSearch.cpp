@@ -137,7 +137,7 @@ std::optional<platform::Value> registryInstallations(platform::UserDefaults defa
 
 // The runtime bundle the registry records for one installation directory:
 // inside the installed application bundle when the registry names it
-// (Resources, else PlugIns), else below the directory's base directory.
+// (Resources, else PlugIns), else the directory's own ".quorvane/jre.bundle".
 std::string registryCandidate(const platform::FileManager& fileManager, const platform::Value& installations,
                               const std::string& appId, const std::string& directory) {
   std::optional<std::string> bundleName =
@@ -231,7 +231,8 @@ bool Launcher::findOwnRuntime(platform::FileManager& fileManager, const platform
 void Launcher::runOwnRuntime(platform::FileManager& fileManager) {
   // The application's own runtime is taken whatever the descriptor's
   // constraints say; the plain runtime directory gets no check at all.
-  if (!launchJavaVersion) launchJavaVersion = checkCandidate(fileManager, *javaBundlePath, kAnyVersion, false);
+  if (!launchJavaVersion)
+    launchJavaVersion = checkCandidate(fileManager, *javaBundlePath, kAnyVersion, false);
 
   // The home and its "jre" are both unpacked: runtimeHomeOf() is one of them.
   std::string home = contentsHomeOf(*javaBundlePath, fileManager);
@@ -298,7 +299,8 @@ void Launcher::searchSequence(platform::FileManager& fileManager, const platform
 }
 
 void Launcher::findDirectoryJavaBundle(const std::optional<std::string>& directory,
-                                       platform::FileManager& fileManager, const SearchConstraints& constraints) {
+                                       platform::FileManager& fileManager,
+                                       const SearchConstraints& constraints) {
   if (!directory) return;
   javaBundlePath = replaceVariables(directory);
   if (!javaBundlePath) return;
@@ -569,3 +571,9 @@ std::string Launcher::searchReportText() const {
 }
 
 void Launcher::writeSearchReport() const { platform::writeStandardError(searchReportText()); }
+
+void Launcher::reportMissingRuntime() const {
+  writeSearchReport();
+  displayError(kAppleJavaMinVersionError, getJavaMinVersion(),
+               platform::Bundle::mainBundle()->infoDictionary().getString(kBundleNameKey));
+}

@@ -115,7 +115,9 @@ int classRank(int type) { return type == kOther ? 0 : type == kSeparator ? 1 : 2
 bool isSplitCharacter(char c) { return c == '.' || c == '_' || c == '-' || c == '+'; }
 
 // The integer at the start of a component; 0 when there is none.
-std::int64_t componentValue(std::string_view component) { return platform::leadingInteger(component).value_or(0); }
+std::int64_t componentValue(std::string_view component) {
+  return platform::leadingInteger(component).value_or(0);
+}
 
 // Launch versions ---------------------------------------------------------------------
 
