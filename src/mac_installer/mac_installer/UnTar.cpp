@@ -691,6 +691,9 @@ class Extraction {
 
   void consume(const char* data, size_t size);
   void onHeader();
+  static bool refusesPath(char type, const std::optional<std::string>& path);
+  void startFile(const std::string& path);
+  void startExtension();
   void startSkip(std::int64_t count) {
     state_ = count > 0 ? State::skip : State::header;
     remaining_ = count;
@@ -890,68 +893,78 @@ void Extraction::onHeader() {
     platform::log("%s [Line %d] ERROR: extract file failed", __PRETTY_FUNCTION__, __LINE__);
     return stop("it holds an entry larger than this installer supports: " + entry_.name);
   }
+  if (isExtension(entry_.type)) {
+    if (entry_.size > kMaxExtensionSize) {
+      platform::log("%s [Line %d] ERROR: header extension too long (%lld bytes)", __PRETTY_FUNCTION__, __LINE__,
+                    static_cast<long long>(entry_.size));
+      return stop(damaged("a header extension is too long"));
+    }
+    return startExtension();
+  }
 
   std::optional<std::string> path = canonicalPath(entry_.name);
-  bool named = path && !path->empty();
-  // Refused entries are skipped; the failure goes through the writer so
-  // that the first failure is the first in archive order.
-  auto refuse = [this] {
+  if (entry_.type == kRegularType) {
+    report(percentRead());
+    extractedAny_ = true;
+  }
+  if (refusesPath(entry_.type, path)) {
+    // Refused entries are skipped; the failure goes through the writer so
+    // that the first failure is the first in archive order.
     platform::log("%s [Line %d] ERROR: unsafe path %@", __PRETTY_FUNCTION__, __LINE__, entry_.name);
     writer_.push(Command::entry(Command::Kind::failure, {}, "it holds an entry outside its folder: " + entry_.name));
-  };
+    return startSkip((entry_.type == kRegularType ? entry_.size : 0) + paddingOf(entry_.size));
+  }
   // Data of directories and links is not consumed, only their padding.
   switch (entry_.type) {
     case kRegularType:
-      report(percentRead());
-      extractedAny_ = true;
-      if (!named) {
-        refuse();
-        return startSkip(entry_.size + paddingOf(entry_.size));
-      }
-      // Metadata companions ("._name") carry nothing a runtime needs.
-      if (("/" + *path).find("/._") != std::string::npos) return startSkip(entry_.size + paddingOf(entry_.size));
-      {
-        Command file = Command::entry(Command::Kind::file, *path, entry_.name);
-        file.mode = static_cast<unsigned>(entry_.mode);
-        writer_.push(std::move(file));
-      }
-      fileWritten_ = 0;
-      lastReported_ = 0.0f;
-      state_ = State::fileData;
-      remaining_ = entry_.size;
-      if (remaining_ == 0) finishFile();
-      return;
-    case kSymbolicLinkType:
-      if (!named)
-        refuse();
-      else {
-        Command link = Command::entry(Command::Kind::link, *path, entry_.name);
-        link.target = entry_.linkName;
-        writer_.push(std::move(link));
-      }
+      return startFile(*path);
+    case kSymbolicLinkType: {
+      Command link = Command::entry(Command::Kind::link, *path, entry_.name);
+      link.target = entry_.linkName;
+      writer_.push(std::move(link));
       return startSkip(paddingOf(entry_.size));
+    }
     case kDirectoryType:
-      if (!path)
-        refuse();
-      else if (named)
-        writer_.push(Command::entry(Command::Kind::directory, *path, entry_.name));
+      // An empty path is the destination itself, which exists already.
+      if (!path->empty()) writer_.push(Command::entry(Command::Kind::directory, *path, entry_.name));
       return startSkip(paddingOf(entry_.size));
-    case kLongNameType:
-    case kLongLinkType:
-    case kExtendedHeaderType:
-      if (entry_.size > kMaxExtensionSize) {
-        platform::log("%s [Line %d] ERROR: header extension too long (%lld bytes)", __PRETTY_FUNCTION__, __LINE__,
-                      static_cast<long long>(entry_.size));
-        return stop(damaged("a header extension is too long"));
-      }
-      extension_.clear();
-      state_ = State::extension;
-      remaining_ = entry_.size;
-      if (remaining_ == 0) finishExtension();
-      return;
     default:
       return startSkip(entry_.size + paddingOf(entry_.size));
   }
+}
+
+bool Extraction::refusesPath(char type, const std::optional<std::string>& path) {
+  // A path that leaves the destination is refused for every kind of entry
+  // that is created; files and links also need a name below it.
+  switch (type) {
+    case kRegularType:
+    case kSymbolicLinkType:
+      return !path || path->empty();
+    case kDirectoryType:
+      return !path;
+    default:
+      return false;
+  }
+}
+
+void Extraction::startFile(const std::string& path) {
+  // Metadata companions ("._name") carry nothing a runtime needs.
+  if (("/" + path).find("/._") != std::string::npos) return startSkip(entry_.size + paddingOf(entry_.size));
+  Command file = Command::entry(Command::Kind::file, path, entry_.name);
+  file.mode = static_cast<unsigned>(entry_.mode);
+  writer_.push(std::move(file));
+  fileWritten_ = 0;
+  lastReported_ = 0.0f;
+  state_ = State::fileData;
+  remaining_ = entry_.size;
+  if (remaining_ == 0) finishFile();
+}
+
+void Extraction::startExtension() {
+  extension_.clear();
+  state_ = State::extension;
+  remaining_ = entry_.size;
+  if (remaining_ == 0) finishExtension();
 }
 
 }  // namespace
