@@ -49,6 +49,26 @@ TEST(TextTest, DecodesCharactersAndInvalidBytesOneByOne) {
   EXPECT_EQ(platform::withoutByteOrderMark("x\xEF\xBB\xBF"), "x\xEF\xBB\xBF");
 }
 
+TEST(TextTest, EncodesEachSequenceLengthAtItsBounds) {
+  struct Case {
+    char32_t codePoint;
+    std::string expected;
+  } cases[] = {
+      {0x7F, "\x7F"},
+      {0x80, "\xC2\x80"},
+      {0x7FF, "\xDF\xBF"},
+      {0x800, "\xE0\xA0\x80"},
+      {0xFFFF, "\xEF\xBF\xBF"},
+      {0x10000, "\xF0\x90\x80\x80"},
+      {0x10FFFF, "\xF4\x8F\xBF\xBF"},
+  };
+  for (const Case& c : cases) {
+    std::string out = "x";
+    platform::appendUtf8(out, c.codePoint);
+    EXPECT_EQ(out, "x" + c.expected) << static_cast<unsigned>(c.codePoint);
+  }
+}
+
 TEST(TextTest, TrimsTheNamedWhiteSpaceSets) {
   struct Case {
     std::string text;

@@ -24,7 +24,4 @@ std::optional<Value> readBinary(std::string_view bytes);
 std::string writeXML(const Value& value);
 std::string writeBinary(const Value& value);
 
-// Appends the UTF-8 form of a Unicode scalar value.
-void appendUtf8(std::string& out, char32_t c);
-
 }  // namespace platform::propertylist

@@ -12,6 +12,7 @@
 #include <map>
 
 #include "platform/PropertyList.h"
+#include "platform/Text.h"
 
 namespace platform::propertylist {
 

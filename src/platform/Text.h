@@ -42,6 +42,10 @@ inline Character characterAt(std::string_view text, std::size_t at) {
   return decodeCharacter(text, at);
 }
 
+// Appends the UTF-8 form of a code point (a Unicode scalar value; callers
+// replace or refuse surrogates themselves).
+void appendUtf8(std::string& out, char32_t c);
+
 // Unicode classes -----------------------------------------------------------------
 // Code point -1 (an invalid byte) belongs to none of them.
 
