@@ -58,6 +58,11 @@ TEST(FormatTest, LogLinesNameTheirRoutineNotItsSignature) {
       {"void {anonymous}::T::op(X) const [with X = std::map<int, int>]", "T::op"},
       {"int {anonymous}::T::operator()(int)", "T::operator()"},
       {"std::vector<int> Holder<std::pair<int, int> >::items() const", "Holder::items"},
+      // The same routines as clang names them.
+      {"void (anonymous namespace)::Extraction::onHeader()", "Extraction::onHeader"},
+      {"void (anonymous namespace)::expandArgumentFiles(const (anonymous namespace)::ListFunctions &)",
+       "expandArgumentFiles"},
+      {"auto AppDelegate::worker()::(anonymous class)::operator()() const", "AppDelegate::worker"},
       {"main", "main"},
       {"(null)", "(null)"},
   };

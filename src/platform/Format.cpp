@@ -158,6 +158,15 @@ std::string routineName(std::string_view signature) {
     if (c == '<') ++depth;
     if (c == '>' && depth > 0) --depth;
     if (depth > 0) continue;
+    // clang writes an unnamed namespace or class as "(anonymous namespace)":
+    // one part of the qualified name, blank and parentheses included.
+    if (c == '(' && signature.compare(i, 11, "(anonymous ") == 0) {
+      size_t close = signature.find(')', i);
+      if (close != std::string_view::npos) {
+        i = close;
+        continue;
+      }
+    }
     if (c == ' ') nameStart = i + 1;
     if (c == '(') {
       if (signature.substr(0, i).ends_with("operator") && signature.compare(i, 2, "()") == 0) {
