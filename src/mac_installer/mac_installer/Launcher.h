@@ -124,8 +124,8 @@ class Launcher {
   // Search roots, replaceable by tests.
   std::string internetPluginPath;
   std::string virtualMachinesDirectory;
-  // The user defaults the installation registry is read from; tests point
-  // them at their own directories.
+  // The user defaults the installation registry and the locale are read
+  // from; tests point them at their own directories.
   platform::UserDefaults userDefaults;
 
   // Makes a runtime installed from an archive in this run the chosen one and

@@ -316,8 +316,7 @@ void Launcher::readJavaParameters(platform::FileManager& fileManager, std::vecto
   std::shared_ptr<platform::Bundle> bundle = platform::Bundle::mainBundle();
   const std::string bundlePath = bundle->bundlePath();
 
-  platform::UserDefaults defaults;
-  if (std::optional<std::string> locale = defaults.stringForKey(std::string(kAppleLocaleKey)))
+  if (std::optional<std::string> locale = userDefaults.stringForKey(std::string(kAppleLocaleKey)))
     platform::setEnvironmentIfAbsent("LANG", *locale + ".UTF-8");
 
   const platform::Value& info = bundle->infoDictionary();
