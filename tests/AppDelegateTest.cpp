@@ -12,6 +12,7 @@
 #include <functional>
 #include <thread>
 
+#include "TestSupport.h"
 #include "mac_installer/Launcher.h"
 #include "platform/Bundle.h"
 #include "platform/Exception.h"
@@ -21,28 +22,14 @@
 
 namespace fs = std::filesystem;
 using platform::Value;
+using test_support::ExitBySignalCalled;
+using test_support::ExitCalled;
+using test_support::FakeApplication;
+using test_support::FakeDownload;
+using test_support::ScopedEnv;
+using test_support::TemporaryDirectory;
 
 namespace {
-
-struct ExitCalled {
-  int status;
-};
-struct ExitBySignalCalled {
-  int signal;
-};
-
-class FakeApplication : public platform::Application {
- public:
-  platform::MainQueue& mainQueue() override { return queue; }
-  const std::vector<std::string>& arguments() const override { return args; }
-  void activateIgnoringOtherApps() override { ++activations; }
-  [[noreturn]] void exit(int status) override { throw ExitCalled{status}; }
-  [[noreturn]] void exitBySignal(int signalNumber) override { throw ExitBySignalCalled{signalNumber}; }
-
-  platform::RunLoop queue;
-  std::vector<std::string> args = {"/path/Test.app/Contents/MacOS/Test"};
-  int activations = 0;
-};
 
 // Every control records what was done to it, in one shared journal.
 struct RecordingWindow : platform::Window, platform::TextField, platform::Button, platform::ProgressIndicator,
@@ -82,15 +69,6 @@ class TestDelegate : public AppDelegate {
   void startWorker() override { ++workersStarted; }
 };
 
-struct FakeDownload : platform::URLDownload {
-  void setDeletesFileUponFailure(bool) override {}
-  void setDestination(const std::string&, bool) override {}
-  void cancel() override { ++cancels; }
-  const platform::URLRequest& request() const override { return requested; }
-  platform::URLRequest requested;
-  int cancels = 0;
-};
-
 // What an extraction leaves when it produced a runtime: an executable
 // bin/java under home (relative to the destination).
 UnTar::Result fakeRuntime(const std::string& destination, const std::string& home = "Contents/Home") {
@@ -104,12 +82,7 @@ UnTar::Result fakeRuntime(const std::string& destination, const std::string& hom
 class AppDelegateTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/AppDelegateTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
     fs::create_directories(root_ / "tmp");
-    previousTmp_ = getenv("TMPDIR") ? std::optional<std::string>(getenv("TMPDIR")) : std::nullopt;
-    setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
     useBundle(Value(platform::Dictionary{{"CFBundleName", Value("Demo")}}));
     platform::setNoticeHandlerForTesting(
         [this](const std::optional<std::string>&, const std::string& message) { notices_.push_back(message); });
@@ -117,11 +90,6 @@ class AppDelegateTest : public ::testing::Test {
   void TearDown() override {
     platform::setNoticeHandlerForTesting({});
     platform::Bundle::setMainBundlePathForTesting(std::nullopt);
-    if (previousTmp_)
-      setenv("TMPDIR", previousTmp_->c_str(), 1);
-    else
-      unsetenv("TMPDIR");
-    fs::remove_all(root_);
   }
 
   // Makes a new bundle (a fresh path, so no cached one is reused) the main one.
@@ -146,8 +114,9 @@ class AppDelegateTest : public ::testing::Test {
     return delegate;
   }
 
-  fs::path root_;
-  std::optional<std::string> previousTmp_;
+  TemporaryDirectory directory_;
+  const fs::path root_ = directory_.path();
+  ScopedEnv tmpDir_{"TMPDIR", (root_ / "tmp").c_str()};
   int bundles_ = 0;
   FakeApplication app_;
   Outlets outlets_;
@@ -516,7 +485,7 @@ TEST_F(AppDelegateTest, TemporaryDirectoriesAreNewUniqueAndNeverMakeParents) {
   EXPECT_EQ(fs::path(*first).parent_path(), root_ / "tmp");
   EXPECT_TRUE(fs::is_empty(*first));
 
-  setenv("TMPDIR", (root_ / "missing/deeper").c_str(), 1);
+  ScopedEnv missing("TMPDIR", (root_ / "missing/deeper").c_str());
   EXPECT_FALSE(AppDelegate::createTemporaryDirectory(fileManager));
   EXPECT_FALSE(fs::exists(root_ / "missing"));
   auto delegate = makeDelegate();

@@ -7,12 +7,14 @@
 #include <filesystem>
 
 #include "ExecutableHeaders.h"
+#include "TestSupport.h"
 #include "platform/Bundle.h"
 
 namespace {
 
 using namespace testing_headers;
 using platform::readExecutableArchitectures;
+using test_support::TemporaryDirectory;
 using Types = std::vector<std::int32_t>;
 
 class ArchitecturesTest : public ::testing::Test {

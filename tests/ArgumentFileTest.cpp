@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "ExecutableHeaders.h"
+#include "TestSupport.h"
 #include "mac_installer/Launcher.h"
 
 namespace {
 
 using namespace testing_headers;
+using test_support::TemporaryDirectory;
 
 class ArgumentFileTest : public ::testing::Test {
  protected:

@@ -2,13 +2,13 @@
 // and plain entries, with empty entries preserved.
 #include <gtest/gtest.h>
 
-#include "ConfigurationSupport.h"
+#include "TestSupport.h"
 #include "mac_installer/Launcher.h"
 #include "platform/FileManager.h"
 
-using config_test::ScopedEnv;
-using config_test::TemporaryDirectory;
-using config_test::writeFile;
+using test_support::ScopedEnv;
+using test_support::TemporaryDirectory;
+using test_support::writeFile;
 
 namespace {
 
@@ -77,7 +77,7 @@ TEST_F(ArtifactPathTest, EmptyOrMissingDirectoryContributesNothing) {
 
 TEST_F(ArtifactPathTest, RelativeWildcardIsRelativeToTheCurrentDirectory) {
   writeFile(dir_ / "lib/only.jar", "x");
-  config_test::runInChild([&] {
+  test_support::runInChild([&] {
     ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
     EXPECT_EQ(resolved("lib/*"), "lib/only.jar");
   });

@@ -11,53 +11,23 @@
 #include <fstream>
 
 #include "PlistSamples.h"
+#include "TestSupport.h"
 #include "platform/FileManager.h"
 
 namespace fs = std::filesystem;
 using platform::Bundle;
+using test_support::ScopedEnv;
+using test_support::TemporaryDirectory;
+using test_support::writeFile;
 using testing::HasSubstr;
 
 namespace {
 
-void writeFile(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      ::setenv(name, value, 1);
-    else
-      ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      ::setenv(name_.c_str(), old_->c_str(), 1);
-    else
-      ::unsetenv(name_.c_str());
-  }
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
-
 class BundleTest : public testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/BundleTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    Bundle::setMainBundlePathForTesting(std::nullopt);
-    fs::remove_all(dir_);
-  }
-  fs::path dir_;
+  void TearDown() override { Bundle::setMainBundlePathForTesting(std::nullopt); }
+  TemporaryDirectory directory_;
+  const fs::path dir_ = directory_.path();
   // The user's languages are fixed for every test here.
   ScopedEnv language_{"LANGUAGE", nullptr};
   ScopedEnv lcAll_{"LC_ALL", nullptr};

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "ExecutableHeaders.h"
+#include "TestSupport.h"
 #include "mac_installer/Launcher.h"
 #include "mac_installer/global.h"
 #include "platform/Bundle.h"
@@ -18,6 +19,7 @@ namespace {
 using namespace testing_headers;
 using platform::Dictionary;
 using platform::Value;
+using test_support::TemporaryDirectory;
 
 struct Runtime {
   std::optional<std::string> version = "17.0.2";  // JavaVM/JVMVersion

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ConfigurationSupport.h"
+#include "TestSupport.h"
 #include "mac_installer/AppDelegate.h"
 #include "platform/Paths.h"
 #include "platform/Task.h"
@@ -65,7 +65,7 @@ TEST(CommandLineTest, SizeCountsArgumentsAndEnvironmentAsTheSystemDoes) {
   const std::size_t bare = platform::Task::commandLineSize("/j", {});
   EXPECT_EQ(platform::Task::commandLineSize("/j", {"abc", ""}), bare + 4 + pointer + 1 + pointer);
   {
-    config_test::ScopedEnv extra("MI_TEST_COMMAND_LINE", "12345");
+    test_support::ScopedEnv extra("MI_TEST_COMMAND_LINE", "12345");
     EXPECT_EQ(platform::Task::commandLineSize("/j", {}),
               bare + std::string("MI_TEST_COMMAND_LINE=12345").size() + 1 + pointer);
   }

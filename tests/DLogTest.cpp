@@ -4,38 +4,27 @@
 
 #include <cstdlib>
 
+#include "TestSupport.h"
 #include "mac_installer/global.h"
 
+using test_support::ScopedEnv;
 using testing::HasSubstr;
 
 namespace {
 
 class DLogTest : public testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = logStatus.load();
-    if (const char* v = std::getenv("QUORVANE_LOG")) savedEnv_ = v;
-  }
-  void TearDown() override {
-    logStatus = saved_;
-    if (savedEnv_)
-      ::setenv("QUORVANE_LOG", savedEnv_->c_str(), 1);
-    else
-      ::unsetenv("QUORVANE_LOG");
-  }
+  void SetUp() override { saved_ = logStatus.load(); }
+  void TearDown() override { logStatus = saved_; }
   // Starts undecided with the variable set to value (or unset), then logs.
   static std::string logWith(const char* value) {
     logStatus = 0;
-    if (value)
-      ::setenv("QUORVANE_LOG", value, 1);
-    else
-      ::unsetenv("QUORVANE_LOG");
+    ScopedEnv variable("QUORVANE_LOG", value);
     testing::internal::CaptureStderr();
     _DLog("%s [Line %d] value %@", __PRETTY_FUNCTION__, __LINE__, static_cast<const platform::Value*>(nullptr));
     return testing::internal::GetCapturedStderr();
   }
   std::int32_t saved_ = 0;
-  std::optional<std::string> savedEnv_;
 };
 
 }  // namespace
@@ -53,14 +42,16 @@ TEST_F(DLogTest, OnlyLowerCaseYesTurnsLoggingOn) {
 
 TEST_F(DLogTest, TheSwitchIsDecidedOnceForTheProcess) {
   EXPECT_EQ(logWith(nullptr), "");
-  ::setenv("QUORVANE_LOG", "yes", 1);
-  testing::internal::CaptureStderr();
-  _DLog("%s [Line %d] later", __PRETTY_FUNCTION__, __LINE__);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_EQ(logStatus.load(), 2);
+  {
+    ScopedEnv on("QUORVANE_LOG", "yes");
+    testing::internal::CaptureStderr();
+    _DLog("%s [Line %d] later", __PRETTY_FUNCTION__, __LINE__);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(logStatus.load(), 2);
+  }
 
   EXPECT_NE(logWith("yes"), "");
-  ::unsetenv("QUORVANE_LOG");
+  ScopedEnv off("QUORVANE_LOG", nullptr);
   testing::internal::CaptureStderr();
   _DLog("%s [Line %d] still on", __PRETTY_FUNCTION__, __LINE__);
   EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("still on"));

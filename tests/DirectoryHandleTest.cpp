@@ -13,25 +13,24 @@
 #include <fstream>
 #include <sstream>
 
+#include "TestSupport.h"
+
 namespace fs = std::filesystem;
 using platform::DirectoryHandle;
 using platform::PathResolution;
+using test_support::TemporaryDirectory;
 
 namespace {
 
 class DirectoryHandleTest : public ::testing::TestWithParam<PathResolution> {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/DirectoryHandleTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
     fs::create_directories(root_ / "inside");
     fs::create_directories(root_ / "outside");
     std::ofstream(root_ / "outside/keep") << "keep";
     handle_ = DirectoryHandle::open((root_ / "inside").string(), GetParam());
     ASSERT_TRUE(handle_);
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   fs::path in(const std::string& name) const { return root_ / "inside" / name; }
   bool outsideUntouched() const {
@@ -39,7 +38,8 @@ class DirectoryHandleTest : public ::testing::TestWithParam<PathResolution> {
            !fs::is_symlink(root_ / "outside/keep") && fs::file_size(root_ / "outside/keep") == 4;
   }
 
-  fs::path root_;
+  TemporaryDirectory directory_;
+  const fs::path root_ = directory_.path();
   DirectoryHandle handle_;
 };
 

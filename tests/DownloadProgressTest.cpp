@@ -13,6 +13,7 @@
 
 #include "LoopbackServer.h"
 #include "ManualQueue.h"
+#include "TestSupport.h"
 #include "mac_installer/AppDelegate.h"
 #include "platform/Bundle.h"
 #include "platform/Notice.h"
@@ -20,24 +21,16 @@
 
 namespace fs = std::filesystem;
 using platform::Value;
+using test_support::ExitBySignalCalled;
+using test_support::ExitCalled;
+using test_support::FakeApplication;
+using test_support::FakeDownload;
+using test_support::ScopedEnv;
+using test_support::TemporaryDirectory;
 using testing_support::LoopbackServer;
 using testing_support::ManualQueue;
 
 namespace {
-
-struct ExitCalled {
-  int status;
-};
-
-class FakeApplication : public platform::Application {
- public:
-  platform::MainQueue& mainQueue() override { return ManualQueue::shared(); }
-  const std::vector<std::string>& arguments() const override { return args; }
-  void activateIgnoringOtherApps() override {}
-  [[noreturn]] void exit(int status) override { throw ExitCalled{status}; }
-  [[noreturn]] void exitBySignal(int signalNumber) override { throw ExitCalled{128 + signalNumber}; }
-  std::vector<std::string> args = {"/path/Test.app/Contents/MacOS/Test"};
-};
 
 struct Label : platform::TextField {
   void setStringValue(const std::string& text) override { texts.push_back(text); }
@@ -59,22 +52,12 @@ struct Button : platform::Button {
   bool enabled = true;
 };
 
-struct NoDownload : platform::URLDownload {
-  void setDeletesFileUponFailure(bool) override {}
-  void setDestination(const std::string&, bool) override {}
-  void cancel() override {}
-  const platform::URLRequest& request() const override { return request_; }
-  platform::URLRequest request_;
-};
-
 constexpr std::int64_t kStart = 1'700'000'000'000'000;
 
 class DownloadProgressTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/DownloadProgressTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    app_.otherQueue = &ManualQueue::shared();
     fs::path bundle = root_ / "Test.app";
     fs::create_directories(bundle / "Contents/Resources/en.lproj");
     std::ofstream(bundle / "Contents/Info.plist")
@@ -100,7 +83,6 @@ class DownloadProgressTest : public ::testing::Test {
   void TearDown() override {
     platform::setNoticeHandlerForTesting({});
     platform::Bundle::setMainBundlePathForTesting(std::nullopt);
-    fs::remove_all(root_);
   }
 
   void respond(std::int64_t length) {
@@ -132,13 +114,14 @@ class DownloadProgressTest : public ::testing::Test {
   }
   static ManualQueue& queue() { return ManualQueue::shared(); }
 
-  fs::path root_;
+  TemporaryDirectory directory_;
+  const fs::path root_ = directory_.path();
   FakeApplication app_;
   std::unique_ptr<AppDelegate> delegate_;
   Label label_, progressLabel_;
   Bar bar_;
   Button button_;
-  NoDownload fake_;
+  FakeDownload fake_;
   std::int64_t now_ = kStart;
   std::string archive_;
   std::vector<std::string> notices_;
@@ -292,17 +275,8 @@ class DownloadWorkerTest : public DownloadProgressTest {
   void SetUp() override {
     DownloadProgressTest::SetUp();
     fs::create_directories(root_ / "tmp");
-    previousTmp_ = getenv("TMPDIR") ? std::optional<std::string>(getenv("TMPDIR")) : std::nullopt;
-    setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
     delegate_->tempDir.reset();
     delegate_->window = &window_;
-  }
-  void TearDown() override {
-    if (previousTmp_)
-      setenv("TMPDIR", previousTmp_->c_str(), 1);
-    else
-      unsetenv("TMPDIR");
-    DownloadProgressTest::TearDown();
   }
   // A bundle for which no installed runtime qualifies, downloading url.
   void useBundle(const std::string& url) {
@@ -329,6 +303,8 @@ class DownloadWorkerTest : public DownloadProgressTest {
         delegate_->worker();
       } catch (const ExitCalled& exit) {
         status = exit.status;
+      } catch (const ExitBySignalCalled& exit) {
+        status = 128 + exit.signal;
       }
       queue().post([] {});  // wakes the main side
     });
@@ -347,7 +323,7 @@ class DownloadWorkerTest : public DownloadProgressTest {
     void setTitle(const std::string&) override {}
     void close() override {}
   } window_;
-  std::optional<std::string> previousTmp_;
+  ScopedEnv tmpDir_{"TMPDIR", (root_ / "tmp").c_str()};
 };
 
 TEST_F(DownloadWorkerTest, DownloadedArchiveIsInstalledInTheSameTemporaryDirectory) {

@@ -1,5 +1,5 @@
-// Hand-built executable headers (Mach-O thin and fat, ELF) and a scoped
-// temporary directory, for the tests of architectures and candidate checks.
+// Hand-built executable headers (Mach-O thin and fat, ELF), for the tests of
+// architectures and candidate checks.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -93,34 +93,5 @@ constexpr std::int32_t kRequired = platform::kRequiredCpuType;
 constexpr std::int32_t kOther =
     kRequired == platform::kCpuTypeArm64 ? platform::kCpuTypeX86_64 : platform::kCpuTypeArm64;
 constexpr std::uint16_t kRequiredElf = kRequired == platform::kCpuTypeArm64 ? kElfAarch64 : kElfX86_64;
-
-// A temporary directory removed with everything in it at the end of a test.
-class TemporaryDirectory {
- public:
-  TemporaryDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "mi-test-XXXXXX").string();
-    if (char* made = mkdtemp(pattern.data())) path_ = made;
-  }
-  ~TemporaryDirectory() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  TemporaryDirectory(const TemporaryDirectory&) = delete;
-  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-  // Writes a file (creating its directories) and returns its path.
-  std::string write(const std::string& name, const Bytes& bytes) const {
-    std::filesystem::path file = std::filesystem::path(path_) / name;
-    std::filesystem::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << bytes;
-    return file.string();
-  }
-
- private:
-  std::string path_;
-};
 
 }  // namespace testing_headers

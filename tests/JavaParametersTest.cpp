@@ -5,17 +5,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "ConfigurationSupport.h"
+#include "TestSupport.h"
 #include "mac_installer/Launcher.h"
 #include "platform/Bundle.h"
 #include "platform/FileManager.h"
 #include "platform/Task.h"
 
-using config_test::TemporaryDirectory;
-using config_test::writeFile;
 using platform::Array;
 using platform::Dictionary;
 using platform::Value;
+using test_support::TemporaryDirectory;
+using test_support::writeFile;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
 
@@ -30,10 +30,13 @@ struct Result {
 
 class JavaParametersTest : public testing::Test {
  protected:
-  void SetUp() override { bundle_ = dir_ / "x/Setup.app"; }
+  void SetUp() override {
+    bundle_ = dir_ / "x/Setup.app";
+    launcher_.userDefaults.configDirectoryOverride = dir_ / "config";
+  }
 
-  // Writes the bundle and the user's global defaults, and points the main
-  // bundle, the defaults and the home directory at the temporary directory.
+  // Writes the bundle and the user's global defaults, which the launcher's
+  // defaults read from the temporary directory.
   void makeBundle(Dictionary info, std::optional<std::string> appleLocale = "de_CH") {
     writeFile(bundle_ + "/Contents/Info.plist", Value(std::move(info)).toXML());
     if (appleLocale)
@@ -43,9 +46,9 @@ class JavaParametersTest : public testing::Test {
       std::filesystem::remove(dir_ / "config/.GlobalPreferences.plist");
   }
 
-  // In the child: isolates the process state the operation reads.
+  // In the child: isolates the process state the operation reads (the home
+  // directory is that of "~" in options files).
   void enterChild() {
-    ::setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
     ::setenv("HOME", (dir_ / "home").c_str(), 1);
     ::unsetenv("LANG");
     platform::Bundle::setMainBundlePathForTesting(bundle_);
@@ -98,7 +101,7 @@ TEST_F(JavaParametersTest, EveryKeyPresentGivesTheFullOrder) {
   writeFile(dir_ / "x/inc.vmoptions", "-Dinc\n-classpath/a inc.jar\n");
   writeFile(dir_ / "x/Setup.vmoptions", "-Dbundlefile\n");
   writeFile(bundle_ + "/Contents/opts.vmoptions", "-Doptsfile\n");
-  config_test::runInChild([&] {
+  test_support::runInChild([&] {
     enterChild();
     ::unsetenv("MI_TEST_UNSET");
     launcher_.javaVersion = "11.0.2";
@@ -124,7 +127,7 @@ TEST_F(JavaParametersTest, EveryKeyPresentGivesTheFullOrder) {
 
 TEST_F(JavaParametersTest, DockTraitOffLeavesTheRestOfTheOrder) {
   makeBundle(fullDescriptor());
-  config_test::runInChild([&] {
+  test_support::runInChild([&] {
     enterChild();
     launcher_.javaMajorVersion = 9;
     launcher_.passDockOptions = false;
@@ -139,7 +142,7 @@ TEST_F(JavaParametersTest, DockTraitOffLeavesTheRestOfTheOrder) {
 TEST_F(JavaParametersTest, WithoutJavaVMDictionary) {
   makeBundle(Dictionary{{"CFBundleIconFile", Value("i.icns")}}, std::nullopt);
   writeFile(dir_ / "x/Setup.vmoptions", "-Dfrom.file\n");
-  config_test::runInChild([&] {
+  test_support::runInChild([&] {
     enterChild();
     launcher_.passDockOptions = true;
     Result r = run({"/prog", "-J-Xmx1g", "a"});
@@ -157,7 +160,7 @@ TEST_F(JavaParametersTest, WithoutJavaVMDictionary) {
 
 TEST_F(JavaParametersTest, PresentLangIsKeptEvenWhenEmpty) {
   makeBundle({});
-  config_test::runInChild([&] {
+  test_support::runInChild([&] {
     enterChild();
     ::setenv("LANG", "", 1);
     run();
@@ -170,7 +173,7 @@ TEST_F(JavaParametersTest, PresentLangIsKeptEvenWhenEmpty) {
 
 TEST_F(JavaParametersTest, PsnAndPassthroughOnTheCommandLine) {
   makeBundle({});
-  config_test::runInChild([&] {
+  test_support::runInChild([&] {
     enterChild();
     Result r = run({"/prog", "-psn_0_42", "-psn_1", "-J-Xmx1g"});
     EXPECT_THAT(r.args, ElementsAre("-psn_1", "-J-Xmx1g"));
@@ -231,7 +234,7 @@ TEST_F(JavaParametersTest, PredefinedIncludesResolveAgainstTheBundlesDirectory) 
   writeFile(dir_ / "x/rel.vmoptions", "-Drel\n-classpath/p rel.jar\n");
   writeFile(bundle_ + "/Contents/in.vmoptions", "-Din\n");
   writeFile(dir_ / "home/h.vmoptions", "-Dhome\n");
-  config_test::runInChild([&] {
+  test_support::runInChild([&] {
     enterChild();
     ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
     std::vector<std::string> options;
@@ -253,7 +256,7 @@ TEST_F(JavaParametersTest, RealJavaStartsWithTheLinuxOptionList) {
             "public class Check { public static void main(String[] a) {\n"
             "  String own = System.getProperty(\"qvr.ownBundlePath\");\n"
             "  System.exit(own != null && own.endsWith(\"Setup.app\") && a.length == 2 ? 0 : 3); } }\n");
-  config_test::runInChild([&] {
+  test_support::runInChild([&] {
     enterChild();
     ASSERT_TRUE(launcher_.passDockOptions == false) << "the Linux trait leaves the dock options out";
     launcher_.javaMajorVersion = 17;

@@ -7,43 +7,30 @@
 #include <filesystem>
 #include <fstream>
 
+#include "TestSupport.h"
 #include "mac_installer/Launcher.h"
 #include "platform/Bundle.h"
 #include "platform/Notice.h"
 
 namespace fs = std::filesystem;
+using test_support::countOf;
+using test_support::ScopedEnv;
+using test_support::TemporaryDirectory;
+using test_support::writeFile;
 using testing::HasSubstr;
 using testing::Not;
 
 namespace {
-
-void writeFile(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 struct Notice {
   std::optional<std::string> title;
   std::string message;
 };
 
-size_t count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
 class LauncherDialogTest : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/LauncherDialogTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     app_ = dir_ / "Demo Installer.app";
-    ::unsetenv("LANGUAGE");
-    ::unsetenv("LC_ALL");
-    ::unsetenv("LC_MESSAGES");
-    ::setenv("LANG", "en_US.UTF-8", 1);
     platform::setNoticeHandlerForTesting(
         [this](const std::optional<std::string>& title, const std::string& message) {
           notices_.push_back({title, message});
@@ -52,7 +39,6 @@ class LauncherDialogTest : public testing::Test {
   void TearDown() override {
     platform::setNoticeHandlerForTesting({});
     platform::Bundle::setMainBundlePathForTesting(std::nullopt);
-    fs::remove_all(dir_);
   }
 
   // The application bundle with the given top-level dictionary entries.
@@ -72,7 +58,13 @@ class LauncherDialogTest : public testing::Test {
     return testing::internal::GetCapturedStderr();
   }
 
-  fs::path dir_;
+  TemporaryDirectory directory_;
+  const fs::path dir_ = directory_.path();
+  // The user's languages are fixed for every test here.
+  ScopedEnv language_{"LANGUAGE", nullptr};
+  ScopedEnv lcAll_{"LC_ALL", nullptr};
+  ScopedEnv lcMessages_{"LC_MESSAGES", nullptr};
+  ScopedEnv lang_{"LANG", "en_US.UTF-8"};
   fs::path app_;
   std::vector<Notice> notices_;
 };
@@ -131,8 +123,8 @@ TEST_F(LauncherDialogTest, BaseDirWithoutCatalogueLogsNotFoundAndShowsNothing) {
   makeApp(std::string(kName) + "<key>qvr.baseDir</key><string>" + (dir_ / "base").string() + "</string>");
   std::string err = stderrOf([] { Launcher::displayError(kAppleJavaMinVersionError, "11", "Demo"); });
   EXPECT_TRUE(notices_.empty());
-  EXPECT_EQ(count(err, "message AppleJavaMinVersionError not found"), 1u) << err;
-  EXPECT_EQ(count(err, "\n"), 1u) << err;
+  EXPECT_EQ(countOf(err, "message AppleJavaMinVersionError not found"), 1u) << err;
+  EXPECT_EQ(countOf(err, "\n"), 1u) << err;
   EXPECT_THAT(err, HasSubstr(" [Line "));
 }
 

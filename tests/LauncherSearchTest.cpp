@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "ConfigurationSupport.h"
 #include "ExecutableHeaders.h"
+#include "TestSupport.h"
 #include "mac_installer/Launcher.h"
 #include "mac_installer/global.h"
 #include "platform/Bundle.h"
@@ -21,11 +21,13 @@
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::countOf;
 using namespace testing_headers;
-using config_test::ScopedEnv;
 using platform::Array;
 using platform::Dictionary;
 using platform::Value;
+using test_support::ScopedEnv;
+using test_support::TemporaryDirectory;
 
 struct Runtime {
   std::optional<std::string> version = "17.0.2";  // JavaVM/JVMVersion
@@ -39,12 +41,6 @@ Runtime versioned(std::string version) {
   Runtime r;
   r.version = std::move(version);
   return r;
-}
-
-size_t countOf(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
 }
 
 class LauncherSearchTest : public ::testing::Test {
@@ -478,7 +474,8 @@ TEST_F(LauncherSearchTest, PlainBaseDirectoryRuntimeIsTakenUncheckedAndUnpackedI
   EXPECT_EQ(launcher.javaVersion, "untouched");
   EXPECT_EQ(launcher.javaMajorVersion, 42);
   EXPECT_EQ(countOf(log, "check returned"), 0u);
-  EXPECT_EQ(countOf(log, "Running unpacker on file://" + dir.path() + "/base/.quorvane/jre/"), 1u) << log;
+  EXPECT_EQ(countOf(log, "Running unpacker on file://" + dir.path().string() + "/base/.quorvane/jre/"), 1u)
+      << log;
   EXPECT_TRUE(fs::exists(dir / "base/.quorvane/jre/lib/ext/x.jar"));
 }
 
@@ -525,8 +522,8 @@ TEST_F(LauncherSearchTest, EmptySequenceSearchesNothing) {
 }
 
 TEST_F(LauncherSearchTest, SequenceEntriesRunInOrderUntilOneIsFound) {
-  ::setenv("MI_SEARCH_TEST_JRE", makeRuntime("env/jre.bundle", versioned("11.0.2")).c_str(), 1);
-  ::unsetenv("MI_SEARCH_TEST_UNSET");
+  ScopedEnv jre("MI_SEARCH_TEST_JRE", makeRuntime("env/jre.bundle", versioned("11.0.2")).c_str());
+  ScopedEnv unset("MI_SEARCH_TEST_UNSET", nullptr);
   makeApp("App", withSequence({Value(""), Value::integer(5), Value("EMI_SEARCH_TEST_UNSET"),
                                Value("X" + makeRuntime("other/jre.bundle")), Value("R" + (dir / "missing")),
                                Value("R" + makeRuntime("refused/jre.bundle", versioned("1.6.0_45"))),
@@ -535,7 +532,6 @@ TEST_F(LauncherSearchTest, SequenceEntriesRunInOrderUntilOneIsFound) {
   capture();
   EXPECT_EQ(launcher.findJavaBundle(false), dir / "env/jre.bundle");
   std::string log = captured();
-  ::unsetenv("MI_SEARCH_TEST_JRE");
   EXPECT_EQ(countOf(log, "checking environment variable MI_SEARCH_TEST_UNSET"), 1u);
   EXPECT_EQ(countOf(log, "checking directory " + (dir / "missing")), 1u);
   EXPECT_EQ(countOf(log, "checking directory " + (dir / "later")), 0u);
@@ -545,10 +541,10 @@ TEST_F(LauncherSearchTest, SequenceEntriesRunInOrderUntilOneIsFound) {
 
 TEST_F(LauncherSearchTest, SequenceDirectoriesGetTheirVariablesReplaced) {
   makeRuntime("seq/jre.bundle");
-  ::setenv("MI_SEARCH_TEST_DIR", (dir / "seq").c_str(), 1);
-  makeApp("App", withSequence({Value("R$APP_PACKAGE/../missing"), Value("R${MI_SEARCH_TEST_DIR}/jre.bundle")}));
+  ScopedEnv sequence("MI_SEARCH_TEST_DIR", (dir / "seq").c_str());
+  makeApp("App",
+          withSequence({Value("R$APP_PACKAGE/../missing"), Value("R${MI_SEARCH_TEST_DIR}/jre.bundle")}));
   EXPECT_EQ(launcher.findJavaBundle(false), dir / "seq/jre.bundle");
-  ::unsetenv("MI_SEARCH_TEST_DIR");
 }
 
 TEST_F(LauncherSearchTest, MissingSequenceDirectoryIsClearedAtTheEnd) {

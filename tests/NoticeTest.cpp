@@ -13,9 +13,12 @@
 #include <sstream>
 #include <thread>
 
+#include "TestSupport.h"
 #include "platform/Exception.h"
 
 namespace fs = std::filesystem;
+using test_support::ScopedEnv;
+using test_support::TemporaryDirectory;
 using testing::HasSubstr;
 
 namespace {
@@ -23,25 +26,12 @@ namespace {
 class NoticeTest : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/NoticeTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    for (const char* name : {"PATH", "DISPLAY", "WAYLAND_DISPLAY"})
-      if (const char* v = std::getenv(name)) saved_.emplace_back(name, v);
     // Records its arguments one per line, says something on standard error
     // (which must not reach ours), then stays open like a real dialog.
     std::ofstream(dir_ / "zenity") << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"" << (dir_ / "args.tmp").string()
                                    << "\"\nmv \"" << (dir_ / "args.tmp").string() << "\" \"" << (dir_ / "args").string()
                                    << "\"\necho dialog-noise >&2\nsleep 3\n";
     fs::permissions(dir_ / "zenity", fs::perms::owner_all);
-    ::setenv("PATH", (dir_.string() + ":/usr/bin:/bin").c_str(), 1);
-    ::setenv("DISPLAY", ":99", 1);
-    ::unsetenv("WAYLAND_DISPLAY");
-  }
-  void TearDown() override {
-    for (const char* name : {"PATH", "DISPLAY", "WAYLAND_DISPLAY"}) ::unsetenv(name);
-    for (const auto& [name, value] : saved_) ::setenv(name.c_str(), value.c_str(), 1);
-    fs::remove_all(dir_);
   }
   // The stand-in's arguments, once it has written them (within 10 s).
   std::vector<std::string> dialogArguments() {
@@ -52,8 +42,11 @@ class NoticeTest : public testing::Test {
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
-  fs::path dir_;
-  std::vector<std::pair<std::string, std::string>> saved_;
+  TemporaryDirectory directory_;
+  const fs::path dir_ = directory_.path();
+  ScopedEnv path_{"PATH", (dir_.string() + ":/usr/bin:/bin").c_str()};
+  ScopedEnv display_{"DISPLAY", ":99"};
+  ScopedEnv wayland_{"WAYLAND_DISPLAY", nullptr};
 };
 
 }  // namespace
@@ -80,7 +73,7 @@ TEST_F(NoticeTest, NoTitleMeansNoHeaderArgument) {
 }
 
 TEST_F(NoticeTest, WithoutADisplayOnlyTheTerminalLineIsWritten) {
-  ::setenv("DISPLAY", "", 1);
+  ScopedEnv noDisplay("DISPLAY", "");
   testing::internal::CaptureStderr();
   platform::showNotice(std::string(""), "message");
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "message\n");

@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "ConfigurationSupport.h"
+#include "TestSupport.h"
 #include "mac_installer/Launcher.h"
 #include "platform/Bundle.h"
 
-using config_test::ScopedEnv;
-using config_test::TemporaryDirectory;
-using config_test::writeFile;
+using test_support::ScopedEnv;
+using test_support::TemporaryDirectory;
+using test_support::writeFile;
 using testing::ElementsAre;
 
 namespace {
@@ -94,7 +94,7 @@ TEST_F(OptionsFileTest, QuotedRelativeIncludeIsReadFromTheIncludingFilesDirector
   writeFile(dir_ / "x/y/extra.vmoptions", "-Dextra\n-classpath/a extra.jar\n");
   // A file of the same name in the current directory must not be taken.
   writeFile(dir_ / "extra.vmoptions", "-Dwrong\n");
-  config_test::runInChild([&] {
+  test_support::runInChild([&] {
     ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
     EXPECT_EQ(read(dir_ / "x/y/app.vmoptions", "base.jar"), "base.jar:extra.jar");
     EXPECT_THAT(options_, ElementsAre("-Dbefore", "-Dextra", "-Dafter"));
@@ -120,7 +120,7 @@ TEST_F(OptionsFileTest, OnlyALeadingTildeIsTheHomeDirectory) {
   options_.clear();
   writeFile(dir_ / "a~b.vmoptions", "-Dmiddle\n");
   writeFile(dir_ / "~user/u.vmoptions", "-Duser\n");
-  config_test::runInChild([&] {
+  test_support::runInChild([&] {
     ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
     read("a~b.vmoptions");
     read("~user/u.vmoptions");

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "ConfigurationSupport.h"
+#include "TestSupport.h"
 #include "platform/Value.h"
 
 using platform::Array;
@@ -134,12 +134,12 @@ void expectReadsAs(const std::string& bytes, const Value& expected, const std::s
 TEST(PropertyListDifferentialTest, ListsWrittenByPlistlibReadAsTheirValues) {
   if (std::system("python3 -c 'import plistlib' >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "python3 with plistlib is not installed: lists written by plistlib are not compared";
-  config_test::TemporaryDirectory dir;
+  test_support::TemporaryDirectory dir;
   const auto table = samples();
   // Python reads what this program's writers wrote, and writes it again.
   for (const Sample& s : table) {
-    config_test::writeFile(dir / (s.name + ".ours.xml"), s.value.toXML());
-    config_test::writeFile(dir / (s.name + ".ours.bin"), s.value.toBinary());
+    test_support::writeFile(dir / (s.name + ".ours.xml"), s.value.toXML());
+    test_support::writeFile(dir / (s.name + ".ours.bin"), s.value.toBinary());
   }
   const std::string command =
       "python3 '" MI_SOURCE_DIR "/tests/fixtures/plistlib_rewrite.py' '" + dir.path().string() + "'";

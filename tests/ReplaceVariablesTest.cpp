@@ -2,12 +2,12 @@
 // order of the sweeps and the runtime home.
 #include <gtest/gtest.h>
 
-#include "ConfigurationSupport.h"
+#include "TestSupport.h"
 #include "mac_installer/Launcher.h"
 #include "platform/Bundle.h"
 
-using config_test::ScopedEnv;
-using config_test::TemporaryDirectory;
+using test_support::ScopedEnv;
+using test_support::TemporaryDirectory;
 
 namespace {
 

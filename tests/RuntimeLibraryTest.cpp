@@ -8,33 +8,25 @@
 #include <string>
 
 #include "ExecutableHeaders.h"
+#include "TestSupport.h"
 #include "platform/RuntimeLibrary.h"
 
 namespace {
 
-using testing_headers::TemporaryDirectory;
+using test_support::ScopedEnv;
+using test_support::TemporaryDirectory;
 
 class RuntimeLibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* v = std::getenv("LD_LIBRARY_PATH")) saved = v;
     dir.write("jdk/lib/libjli.so", "");
     dir.write("jdk/lib/server/libjvm.so", "");
     dir.write("other/lib/server/libjvm.so", "");
     jdkLib = std::filesystem::canonical(dir / "jdk/lib").string();
   }
-  void TearDown() override {
-    if (saved)
-      ::setenv("LD_LIBRARY_PATH", saved->c_str(), 1);
-    else
-      ::unsetenv("LD_LIBRARY_PATH");
-  }
   // Sets the variable (absent: unsets it), prepares, returns the result.
   std::optional<std::string> prepared(const std::optional<std::string>& value, const std::string& library) {
-    if (value)
-      ::setenv("LD_LIBRARY_PATH", value->c_str(), 1);
-    else
-      ::unsetenv("LD_LIBRARY_PATH");
+    ScopedEnv variable("LD_LIBRARY_PATH", value ? value->c_str() : nullptr);
     platform::prepareForRuntimeLibrary(library);
     const char* now = std::getenv("LD_LIBRARY_PATH");
     return now ? std::optional<std::string>(now) : std::nullopt;
@@ -42,7 +34,6 @@ class RuntimeLibraryTest : public ::testing::Test {
 
   TemporaryDirectory dir;
   std::string jdkLib;
-  std::optional<std::string> saved;
 };
 
 TEST_F(RuntimeLibraryTest, PutsTheRuntimesVmFirstOnlyWhenAnotherVmIsNamed) {

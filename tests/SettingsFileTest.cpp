@@ -9,7 +9,7 @@
 
 #include <functional>
 
-#include "ConfigurationSupport.h"
+#include "TestSupport.h"
 #include "mac_installer/Launcher.h"
 #include "mac_installer/global.h"
 #include "platform/Bundle.h"
@@ -18,11 +18,10 @@
 #include "platform/UserDefaults.h"
 #include "platform/Value.h"
 
-using config_test::ScopedEnv;
-using config_test::TemporaryDirectory;
-using config_test::writeFile;
 using platform::Dictionary;
 using platform::Value;
+using test_support::TemporaryDirectory;
+using test_support::writeFile;
 using testing::HasSubstr;
 
 namespace {
@@ -142,7 +141,6 @@ TEST_F(SettingsFileTest, BundleFilesOfOddKindsLeaveTheBundleWithoutThem) {
 }
 
 TEST_F(SettingsFileTest, UserDefaultsFilesOfOddKindsAreEmptyDomains) {
-  ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
   platform::UserDefaults defaults;
   defaults.configDirectoryOverride = dir_ / "config";
   defaults.homeDirectoryOverride = dir_ / "home";

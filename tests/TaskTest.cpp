@@ -13,29 +13,19 @@
 #include <sstream>
 #include <string>
 
+#include "TestSupport.h"
 #include "platform/Exception.h"
 
 namespace fs = std::filesystem;
 using platform::Task;
+using test_support::slurp;
+using test_support::TemporaryDirectory;
 
 namespace {
 
 class TaskTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/TaskTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  static std::string slurp(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string path(const std::string& name) const { return dir_ / name; }
   // Runs "sh -c script sh args..." and returns the task, launched.
   static void shell(Task& task, const std::string& script, std::vector<std::string> args = {}, bool pipe = false) {
     std::vector<std::string> all = {"-c", script, "sh"};
@@ -46,7 +36,7 @@ class TaskTest : public ::testing::Test {
     task.launch();
   }
 
-  fs::path dir_;
+  TemporaryDirectory dir_;
 };
 
 TEST_F(TaskTest, PassesArgumentsVerbatimAndReportsExitStatus) {
@@ -107,7 +97,7 @@ TEST_F(TaskTest, ChildDoesNotInheritAnotherChildsPipe) {
 
 TEST_F(TaskTest, UnstartableProgramsRaiseNamedException) {
   std::ofstream(path("plain")) << "not a program\n";
-  for (const std::string& program : {path("missing"), path("plain"), dir_.string()}) {
+  for (const std::string& program : {path("missing"), path("plain"), dir_.path().string()}) {
     Task task;
     task.setLaunchPath(program);
     task.setStandardInputPipe(true);

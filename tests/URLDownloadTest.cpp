@@ -14,11 +14,14 @@
 
 #include "LoopbackServer.h"
 #include "ManualQueue.h"
+#include "TestSupport.h"
 #include "platform/CallbackGuard.h"
 #include "platform/URLDownload.h"
 
 namespace fs = std::filesystem;
 using platform::URLDownload;
+using test_support::slurp;
+using test_support::TemporaryDirectory;
 using testing_support::generatedBody;
 using testing_support::LoopbackServer;
 using testing_support::ManualQueue;
@@ -71,13 +74,7 @@ class RecordingDelegate : public platform::URLDownloadDelegate {
 
 class URLDownloadTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/URLDownloadTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    destination_ = (dir_ / "jre.tar.gz").string();
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { destination_ = dir_ / "jre.tar.gz"; }
 
   // Creates a download the way the front end does, in one main-queue task.
   std::shared_ptr<URLDownload> start(const std::string& url, double timeout = 60, bool deletes = true,
@@ -98,17 +95,11 @@ class URLDownloadTest : public ::testing::Test {
   bool runToEnd() {
     return queue().runUntil([&] { return delegate_.ended; });
   }
-  static std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
   static ManualQueue& queue() { return ManualQueue::shared(); }
 
   LoopbackServer server_;
   RecordingDelegate delegate_;
-  fs::path dir_;
+  TemporaryDirectory dir_;
   std::string destination_;
 };
 

@@ -21,9 +21,13 @@
 #include <thread>
 #include <vector>
 
+#include "TestSupport.h"
 #include "platform/Exception.h"
 
 namespace fs = std::filesystem;
+using test_support::slurp;
+using test_support::TemporaryDirectory;
+using test_support::writeFile;
 
 // Headers are written with designated initializers; the fields left out take
 // their defaults on purpose.
@@ -121,34 +125,18 @@ struct Outcome {
 class UnTarTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/UnTarTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     fs::create_directories(dest());
     fs::create_directories(sibling());
-    write(sibling() + "/keep", "sibling data");
+    writeFile(sibling() + "/keep", "sibling data");
     oldMask_ = ::umask(022);
   }
-  void TearDown() override {
-    ::umask(oldMask_);
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { ::umask(oldMask_); }
 
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string path(const std::string& name) const { return dir_ / name; }
   std::string dest() const { return path("dest"); }
   std::string sibling() const { return path("sibling"); }
   std::string at(const std::string& name) const { return dest() + "/" + name; }
 
-  static void write(const std::string& file, const std::string& data) {
-    std::ofstream out(file, std::ios::binary);
-    out << data;
-  }
-  static std::string slurp(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
   static mode_t modeOf(const std::string& file) {
     struct stat st{};
     EXPECT_EQ(::lstat(file.c_str(), &st), 0) << file;
@@ -180,7 +168,7 @@ class UnTarTest : public ::testing::Test {
 
   std::string archive(const TarBuilder& tar, bool compress = true) {
     std::string file = path(compress ? "a.tar.gz" : "a.tar");
-    write(file, compress ? gzipped(tar.bytes()) : tar.bytes());
+    writeFile(file, compress ? gzipped(tar.bytes()) : tar.bytes());
     return file;
   }
 
@@ -197,7 +185,7 @@ class UnTarTest : public ::testing::Test {
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
 
-  fs::path dir_;
+  TemporaryDirectory dir_;
   mode_t oldMask_ = 0;
   platform::PathResolution resolution_ = platform::PathResolution::automatic;
 };
@@ -231,12 +219,12 @@ TEST_P(UnTarFormatTest, ExtractsTreeIdenticalToSource) {
   const std::string format = GetParam();
   fs::path src = path("src");
   fs::create_directories(src / "bin/nested");
-  write((src / "bin/tool").string(), "#!/bin/sh\necho hi\n");
+  writeFile((src / "bin/tool").string(), "#!/bin/sh\necho hi\n");
   fs::permissions(src / "bin/tool", fs::perms(0755));
-  write((src / "readonly").string(), "ro");
+  writeFile((src / "readonly").string(), "ro");
   fs::permissions(src / "readonly", fs::perms(0444));
-  write((src / "empty").string(), "");
-  write((src / "odd").string(), std::string(513, 'x'));
+  writeFile((src / "empty").string(), "");
+  writeFile((src / "odd").string(), std::string(513, 'x'));
   fs::create_symlink("tool", src / "bin/tool-link");
   fs::create_symlink("/etc/passwd", src / "bin/absolute-link");
   fs::create_symlink("../odd", src / "bin/nested/up-link");
@@ -249,12 +237,12 @@ TEST_P(UnTarFormatTest, ExtractsTreeIdenticalToSource) {
   ASSERT_EQ(long250.size(), 250u);
   fs::create_directories(src / fs::path(long150).parent_path());
   fs::create_directories(src / fs::path(long250).parent_path());
-  write((src / long150).string(), "one hundred fifty");
-  write((src / long250).string(), "two hundred fifty");
+  writeFile((src / long150).string(), "one hundred fifty");
+  writeFile((src / long250).string(), "two hundred fifty");
   // ustar has 100 bytes for a link target.
   if (format != "ustar") fs::create_symlink(std::string(150, 't'), src / "long-target-link");
   // A hard link: its entry is skipped, the file itself is extracted.
-  write((src / "hard").string(), "hard data");
+  writeFile((src / "hard").string(), "hard data");
   fs::create_hard_link(src / "hard", src / "hard2");
 
   tar("--format=" + format + " -C " + src.string() + " -czf " + path("a.tgz") + " .");
@@ -376,7 +364,7 @@ TEST_F(UnTarTest, AppliesPermissionBitsWithoutSpecialBits) {
 }
 
 TEST_P(UnTarContainmentTest, ExistingFileIsReplacedWithNewMode) {
-  write(at("f"), "old contents that are longer");
+  writeFile(at("f"), "old contents that are longer");
   ::chmod(at("f").c_str(), 0600);
   TarBuilder t;
   t.file("f", "new", "0000755").end();
@@ -423,7 +411,7 @@ TEST_F(UnTarTest, SkipsOtherEntryTypesWithTheirData) {
 
 TEST_P(UnTarContainmentTest, DirectoryIsReplacedByLink) {
   fs::create_directories(at("d/sub"));
-  write(at("d/sub/file"), "x");
+  writeFile(at("d/sub/file"), "x");
   TarBuilder t;
   t.link("d", "elsewhere").file("f", "f").end();
   Outcome run = extract(archive(t));
@@ -476,7 +464,7 @@ TEST_F(UnTarTest, TruncationInsideDataIsLoggedThenFinalReport) {
     fs::remove_all(dest());
     fs::create_directory(dest());
     std::string file = path("cut");
-    write(file, compress ? gzipped(cut) : cut);
+    writeFile(file, compress ? gzipped(cut) : cut);
     Outcome run = extract(file);
     size_t sizes = run.log.find("ERROR: sizes don't match: 100, 1000");
     ASSERT_NE(sizes, std::string::npos) << run.log;
@@ -492,7 +480,7 @@ TEST_F(UnTarTest, GzipStreamCutShortIsReportedAfterExtractedFiles) {
   std::string whole = gzipped(t.bytes());
   // Without the trailer and the last deflate bytes the stream still holds
   // both files' data but not the end blocks.
-  write(path("cut.gz"), whole.substr(0, whole.size() - 12));
+  writeFile(path("cut.gz"), whole.substr(0, whole.size() - 12));
   Outcome run = extract(path("cut.gz"));
   EXPECT_NE(run.log.find("ERROR: unexpected eof"), std::string::npos) << run.log;
 }
@@ -504,12 +492,12 @@ TEST_F(UnTarTest, UnreadableOrEmptyArchives) {
       << missing.log;
   EXPECT_TRUE(missing.reports.empty());
 
-  write(path("empty"), "");
+  writeFile(path("empty"), "");
   Outcome empty = extract(path("empty"));
   EXPECT_NE(empty.log.find("ERROR: unexpected eof"), std::string::npos);
   EXPECT_EQ(empty.reports, (std::vector<double>{0, 100}));
 
-  write(path("text"), std::string(2000, 'z'));
+  writeFile(path("text"), std::string(2000, 'z'));
   EXPECT_NE(extract(path("text")).log.find("ERROR: no magic number"), std::string::npos);
 }
 
@@ -684,7 +672,7 @@ TEST_F(UnTarTest, ResultTellsWhetherTheArchiveWasExtractedCompletelyOrItsFirstFa
     SCOPED_TRACE(c.what);
     fs::remove_all(dest());
     fs::create_directory(dest());
-    write(path("case"), c.bytes);
+    writeFile(path("case"), c.bytes);
     Outcome run = extract(path("case"));
     if (c.failure.empty()) {
       EXPECT_TRUE(run.result.complete()) << *run.result.failure;

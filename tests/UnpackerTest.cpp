@@ -11,24 +11,14 @@
 #include <sstream>
 
 #include "ExecutableHeaders.h"
+#include "TestSupport.h"
 #include "platform/Exception.h"
 
 namespace {
 
-using testing_headers::TemporaryDirectory;
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-size_t countOf(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using test_support::countOf;
+using test_support::slurp;
+using test_support::TemporaryDirectory;
 
 class UnpackerTest : public ::testing::Test {
  protected:

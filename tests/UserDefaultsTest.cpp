@@ -4,15 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include "ConfigurationSupport.h"
+#include "TestSupport.h"
 #include "platform/Bundle.h"
 
-using config_test::ScopedEnv;
-using config_test::TemporaryDirectory;
-using config_test::writeFile;
 using platform::Dictionary;
 using platform::UserDefaults;
 using platform::Value;
+using test_support::ScopedEnv;
+using test_support::TemporaryDirectory;
+using test_support::writeFile;
 
 namespace {
 
@@ -33,9 +33,15 @@ class UserDefaultsTest : public testing::Test {
     writeFile(dir_ / ("home/.java/.userPrefs/" + node + "/prefs.xml"), xml);
   }
 
+  // Defaults whose domain files lie in config/ and whose home is home/.
+  UserDefaults userDefaults() const {
+    UserDefaults defaults;
+    defaults.configDirectoryOverride = dir_ / "config";
+    defaults.homeDirectoryOverride = dir_ / "home";
+    return defaults;
+  }
+
   TemporaryDirectory dir_;
-  ScopedEnv home_{"HOME", (dir_ / "home").c_str()};
-  ScopedEnv xdg_{"XDG_CONFIG_HOME", (dir_ / "config").c_str()};
 };
 
 }  // namespace
@@ -45,7 +51,7 @@ TEST_F(UserDefaultsTest, SearchesApplicationSuitesThenGlobalDomain) {
   writeDomain("com.example.suite", {{"shared", Value("suite")}, {"suiteOnly", Value("s")}});
   writeDomain("com.example.app", {{"appOnly", Value("a")}});
 
-  UserDefaults defaults;
+  UserDefaults defaults = userDefaults();
   EXPECT_EQ(defaults.stringForKey("AppleLocale"), "de_CH");
   EXPECT_EQ(defaults.stringForKey("shared"), "global");
   EXPECT_EQ(defaults.stringForKey("suiteOnly"), std::nullopt);
@@ -62,7 +68,7 @@ TEST_F(UserDefaultsTest, SearchesApplicationSuitesThenGlobalDomain) {
 TEST_F(UserDefaultsTest, TypedLookupsRefuseOtherTypes) {
   writeDomain(".GlobalPreferences",
               {{"AppleLocale", Value::integer(5)}, {"dict", Value(Dictionary{{"k", Value("v")}})}});
-  UserDefaults defaults;
+  UserDefaults defaults = userDefaults();
   EXPECT_EQ(defaults.stringForKey("AppleLocale"), std::nullopt);
   EXPECT_EQ(defaults.dictionaryForKey("AppleLocale"), std::nullopt);
   ASSERT_TRUE(defaults.dictionaryForKey("dict"));
@@ -70,6 +76,7 @@ TEST_F(UserDefaultsTest, TypedLookupsRefuseOtherTypes) {
 }
 
 TEST_F(UserDefaultsTest, ConfigDirectoryDefaultsToHomeConfig) {
+  ScopedEnv home("HOME", (dir_ / "home").c_str());
   ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
   writeFile(dir_ / "home/.config/.GlobalPreferences.plist",
             Value(Dictionary{{"AppleLocale", Value("fr_FR")}}).toXML());
@@ -82,7 +89,7 @@ TEST_F(UserDefaultsTest, ConfigDirectoryDefaultsToHomeConfig) {
 
 TEST_F(UserDefaultsTest, MalformedDomainFileIsAnEmptyDomain) {
   writeFile(dir_ / "config/.GlobalPreferences.plist", "<plist><dict><key>x");
-  EXPECT_EQ(UserDefaults().stringForKey("x"), std::nullopt);
+  EXPECT_EQ(userDefaults().stringForKey("x"), std::nullopt);
 }
 
 TEST_F(UserDefaultsTest, ReadsJavaPreferencesNode) {
@@ -94,7 +101,7 @@ TEST_F(UserDefaultsTest, ReadsJavaPreferencesNode) {
              "  <entry key=\"empty\" value=\"\"/>\n"
              "  <entry value=\"no key\"/>\n"
              "</map>\n");
-  UserDefaults defaults;
+  UserDefaults defaults = userDefaults();
   defaults.userHomeDirectoryOverride = dir_ / "user";  // no store there
   defaults.addSuiteNamed("com.quorvane.installations");
   std::optional<Value> node = defaults.dictionaryForKey("/com/quorvane/installations/");
@@ -109,7 +116,7 @@ TEST_F(UserDefaultsTest, JavaPreferencesRefusesBadNodesAndFiles) {
   writePrefs("broken", "<map><entry key=\"a\"");
   writePrefs("other", "<root/>");
   writeFile(dir_ / "home/.java/escape/prefs.xml", "<map><entry key=\"a\" value=\"b\"/></map>");
-  UserDefaults defaults;
+  UserDefaults defaults = userDefaults();
   defaults.userHomeDirectoryOverride = dir_ / "user";  // no store there
   EXPECT_EQ(defaults.dictionaryForKey("/broken/"), std::nullopt);
   EXPECT_EQ(defaults.dictionaryForKey("/other/"), std::nullopt);
@@ -132,7 +139,7 @@ TEST_F(UserDefaultsTest, JavaStoresOfThePasswordHomeAndOfHomeAreBothRead) {
   writePrefs("com/quorvane/installations", "<map><entry key=\"from\" value=\"home\"/></map>");
   writeFile(dir_ / "user/.java/.userPrefs/com/quorvane/installations/prefs.xml",
             "<map><entry key=\"from\" value=\"user\"/></map>");
-  UserDefaults defaults;
+  UserDefaults defaults = userDefaults();
   defaults.userHomeDirectoryOverride = dir_ / "user";
   EXPECT_EQ(defaults.javaPreferencesHomes(), (std::vector<std::string>{dir_ / "user", dir_ / "home"}));
   EXPECT_EQ(defaults.dictionaryForKey("/com/quorvane/installations/")->getString("from"), "user")

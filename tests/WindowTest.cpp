@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "TestSupport.h"
 #include "platform/Bundle.h"
 #include "platform/CallbackGuard.h"
 #include "platform/RunLoop.h"
@@ -189,8 +190,8 @@ TEST(GtkWindowTest, ToolkitIsLoadedOnlyWithADisplay) {
   ASSERT_FALSE(loaded());
   const char* display = std::getenv("DISPLAY");
   std::optional<std::string> saved = display ? std::optional<std::string>(display) : std::nullopt;
-  ::unsetenv("DISPLAY");
-  ::unsetenv("WAYLAND_DISPLAY");
+  test_support::ScopedEnv noDisplay("DISPLAY", nullptr);
+  test_support::ScopedEnv noWayland("WAYLAND_DISPLAY", nullptr);
   int count = 1;
   char name[] = "unit_tests";
   char* vector[] = {name, nullptr};
@@ -201,7 +202,7 @@ TEST(GtkWindowTest, ToolkitIsLoadedOnlyWithADisplay) {
   EXPECT_FALSE(loaded());
   if (!saved) GTEST_SKIP() << "no display: run under xvfb-run for the window itself";
 
-  ::setenv("DISPLAY", saved->c_str(), 1);
+  test_support::ScopedEnv withDisplay("DISPLAY", saved->c_str());
   reason.clear();
   auto system = platform::makeGtkWindowSystem(&count, &arguments, &reason);
   ASSERT_NE(system, nullptr) << reason;

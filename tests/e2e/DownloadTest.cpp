@@ -16,31 +16,13 @@ namespace {
 constexpr const char* kDownloadError =
     "The Java runtime could not be downloaded. Check your network connection and try again.";
 
-class DownloadTest : public ::testing::Test {
+class DownloadTest : public e2e::ProgramTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/DownloadTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    fs::create_directories(tmp());
-    fs::create_directories(root_ / "home");
+    e2e::ProgramTest::SetUp();
     server_.serveFile(e2e::jdkArchive().string());
   }
-  void TearDown() override {
-    if (!HasFailure()) fs::remove_all(root_);
-  }
-  fs::path tmp() const { return root_ / "tmp"; }
 
-  e2e::RunOptions options() const {
-    e2e::RunOptions o;
-    o.environment = {{"TMPDIR", tmp().string()},
-                     {"HOME", (root_ / "home").string()},
-                     {"XDG_CONFIG_HOME", (root_ / "home/.config").string()},
-                     {"LANGUAGE", std::string("en")},
-                     {"LC_ALL", std::nullopt},
-                     {"JAVA_HOME", std::nullopt}};
-    return o;
-  }
   // A bundle for which no installed runtime qualifies, downloading from url.
   fs::path bundleDownloading(const std::string& url) {
     Dictionary info = {
@@ -65,7 +47,6 @@ class DownloadTest : public ::testing::Test {
     EXPECT_TRUE(fs::is_empty(tmp())) << "the run's temporary directory is left behind";
   }
 
-  fs::path root_;
   testing_support::LoopbackServer server_;
 };
 

@@ -1,15 +1,13 @@
 // Helpers for end-to-end tests of the front end: bundles assembled around the
 // built program, a Java test application compiled once, the JDK 17 runtime
 // archive made by GNU tar (cached in the build tree across test processes),
-// and a runner that starts the program with chosen input and environment.
+// and the program's usual environment for the shared runner.
 #pragma once
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,20 +24,16 @@
 #include <thread>
 #include <vector>
 
+#include "TestSupport.h"
 #include "platform/Value.h"
-
-extern char** environ;
 
 namespace e2e {
 
 namespace fs = std::filesystem;
-
-inline std::string slurp(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test_support::Run;
+using test_support::runCommand;
+using test_support::RunOptions;
+using test_support::slurp;
 
 inline std::string jdk17Home() {
   if (const char* home = std::getenv("MI_TEST_JDK17"); home && *home) return home;
@@ -50,19 +44,6 @@ inline fs::path cacheDirectory() {
   fs::path dir = fs::path(MI_BINARY_DIR) / "e2e-cache";
   fs::create_directories(dir);
   return dir;
-}
-
-// Runs a command line (argument vector, no shell) and returns its status.
-inline int runCommand(const std::vector<std::string>& command) {
-  std::vector<char*> argv;
-  for (const auto& a : command) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid;
-  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 // Makes file once per build tree: concurrent test processes wait on a lock,
@@ -201,100 +182,41 @@ inline std::string executableOf(const fs::path& app) {
   return (app / "Contents/MacOS" / app.stem()).string();
 }
 
-struct Run {
-  int status = -1;  // the exit status, or 128 + the signal that ended it
-  int signal = 0;   // the signal that ended it, 0 for an exit
-  std::string out, err;
-  double seconds = 0;
-};
-
-struct RunOptions {
-  std::vector<std::string> arguments;
-  std::map<std::string, std::optional<std::string>> environment;  // absent value: unset
-  std::string input;                                                // written to standard input
-  bool closeInput = true;
-  // Called with the program's pid while it runs (until it returns).
-  std::function<void(pid_t pid, const fs::path& outFile)> whileRunning;
-  std::chrono::seconds timeout{120};
-};
-
-// Starts the program with standard output and error in files and a pipe on
-// its standard input; without a display unless the options set one.
-inline Run runProgram(const std::string& program, const fs::path& scratch, const RunOptions& options) {
-  std::map<std::string, std::string> env;
-  for (char** e = environ; *e; ++e) {
-    std::string entry = *e;
-    size_t eq = entry.find('=');
-    if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
-  }
-  env.erase("DISPLAY");
-  env.erase("WAYLAND_DISPLAY");
-  env["QUORVANE_LOG"] = "yes";
-  for (const auto& [k, v] : options.environment) {
-    if (v)
-      env[k] = *v;
-    else
-      env.erase(k);
-  }
-  std::vector<std::string> envText;
-  for (const auto& [k, v] : env) envText.push_back(k + "=" + v);
-  std::vector<char*> envp;
-  for (auto& e : envText) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> args = {program};
-  args.insert(args.end(), options.arguments.begin(), options.arguments.end());
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  fs::create_directories(scratch);
-  fs::path outFile = scratch / "stdout", errFile = scratch / "stderr";
-  int input[2];
-  if (::pipe2(input, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  auto start = std::chrono::steady_clock::now();
-  pid_t pid;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(input[0]);
-  if (rc != 0) throw std::runtime_error("cannot start " + program);
-
-  struct sigaction ignore = {}, previous;
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGPIPE, &ignore, &previous);
-  if (!options.input.empty()) {
-    ssize_t ignored = ::write(input[1], options.input.data(), options.input.size());
-    (void)ignored;
-  }
-  if (options.closeInput) ::close(input[1]);
-  if (options.whileRunning) options.whileRunning(pid, outFile);
-
-  Run run;
-  int status = 0;
-  while (true) {
-    pid_t r = ::waitpid(pid, &status, WNOHANG);
-    if (r == pid) break;
-    if (std::chrono::steady_clock::now() - start > options.timeout) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      run.err = "(killed after time-out)\n";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  if (!options.closeInput) ::close(input[1]);
-  sigaction(SIGPIPE, &previous, nullptr);
-  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  run.out = slurp(outFile);
-  run.err += slurp(errFile);
-  return run;
+// Starts the program as test_support::runProgram does, with the diagnostic
+// log on and without a display unless the options say otherwise.
+inline Run runProgram(const std::string& program, const fs::path& scratch, RunOptions options) {
+  options.environment.insert({"DISPLAY", std::nullopt});
+  options.environment.insert({"WAYLAND_DISPLAY", std::nullopt});
+  options.environment.insert({"QUORVANE_LOG", "yes"});
+  return test_support::runProgram(program, scratch, options);
 }
+
+// A test running the program in its own directory root_, which is kept when
+// the test fails; the runs get their own temporary directory and home.
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(tmp());
+    fs::create_directories(root_ / "home");
+  }
+  void TearDown() override { directory_.keep = HasFailure(); }
+  fs::path tmp() const { return root_ / "tmp"; }
+
+  // Only the runs' own temporary directory, home and preferences are used.
+  RunOptions options() const {
+    RunOptions o;
+    o.environment = {{"TMPDIR", tmp().string()},
+                     {"HOME", (root_ / "home").string()},
+                     {"XDG_CONFIG_HOME", (root_ / "home/.config").string()},
+                     {"LANGUAGE", std::string("en")},
+                     {"LC_ALL", std::nullopt},
+                     {"JAVA_HOME", std::nullopt}};
+    return o;
+  }
+
+  test_support::TemporaryDirectory directory_;
+  const fs::path root_ = directory_.path();
+};
 
 // A named pipe in place of a runtime archive: a thread feeds the first 30 %
 // of archive as soon as the program opens it, holds the rest back until

@@ -14,31 +14,10 @@ using platform::Value;
 
 namespace {
 
-class FrontEndTest : public ::testing::Test {
+class FrontEndTest : public e2e::ProgramTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/FrontEndTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    fs::create_directories(tmp());
-    fs::create_directories(root_ / "home");
-  }
-  void TearDown() override {
-    if (!HasFailure()) fs::remove_all(root_);
-  }
-  fs::path tmp() const { return root_ / "tmp"; }
+  void SetUp() override { e2e::ProgramTest::SetUp(); }
 
-  // Only the runs' own temporary directory, home and preferences are used.
-  e2e::RunOptions options() const {
-    e2e::RunOptions o;
-    o.environment = {{"TMPDIR", tmp().string()},
-                     {"HOME", (root_ / "home").string()},
-                     {"XDG_CONFIG_HOME", (root_ / "home/.config").string()},
-                     {"LANGUAGE", std::string("en")},
-                     {"LC_ALL", std::nullopt},
-                     {"JAVA_HOME", std::nullopt}};
-    return o;
-  }
   static Value javaVM(Dictionary entries) { return Value(std::move(entries)); }
   static Value strings(std::vector<std::string> items) {
     Array a;
@@ -57,8 +36,6 @@ class FrontEndTest : public ::testing::Test {
     if (error) fs::copy_file(archive, target);
   }
   bool tmpIsEmpty() const { return fs::is_empty(tmp()); }
-
-  fs::path root_;
 };
 
 std::string lineWith(const std::string& text, const std::string& prefix) {

@@ -20,34 +20,15 @@ constexpr const char* kCloseWindow = MI_CLOSE_WINDOW;
 constexpr const char* kCloseWindow = "";
 #endif
 
-class GtkWindowTest : public ::testing::Test {
+class GtkWindowTest : public e2e::ProgramTest {
  protected:
   void SetUp() override {
     if (!*kCloseWindow) GTEST_SKIP() << "built without the X11 client library";
     if (e2e::runCommand({"sh", "-c", "command -v Xvfb && command -v xdotool && command -v import"}) != 0)
       GTEST_SKIP() << "Xvfb, xdotool or import missing";
-    char pattern[] = "/tmp/GtkWindowTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    fs::create_directories(tmp());
-    fs::create_directories(root_ / "home");
+    e2e::ProgramTest::SetUp();
   }
-  void TearDown() override {
-    if (!root_.empty() && !HasFailure()) fs::remove_all(root_);
-  }
-  fs::path tmp() const { return root_ / "tmp"; }
 
-  e2e::RunOptions options() const {
-    e2e::RunOptions o;
-    o.environment = {{"TMPDIR", tmp().string()},
-                     {"HOME", (root_ / "home").string()},
-                     {"XDG_CONFIG_HOME", (root_ / "home/.config").string()},
-                     {"LANGUAGE", std::string("en")},
-                     {"LC_ALL", std::nullopt},
-                     {"JAVA_HOME", std::nullopt}};
-    o.timeout = std::chrono::seconds(120);
-    return o;
-  }
   // Runs script under an X server of its own, once the server answers; the
   // script gets the program as $0 and these shell functions: "window NAME"
   // waits for a visible window of that name and prints its id, "close ID"
@@ -81,8 +62,6 @@ export DISPLAY=:$(cat "$D"); unset XAUTHORITY WAYLAND_DISPLAY
     std::ofstream(app / "Contents/Resources/en.lproj/Localizable.strings")
         << "\"WizardCaption\" = \"" << title << "\";\n";
   }
-
-  fs::path root_;
 };
 
 // The archive is held at 30 % until the close request is sent, so the

@@ -1,24 +1,25 @@
 // The invoke-other mode end to end: the built program reads an argument file,
 // loads a runtime's launcher library and runs Java inside its own process,
 // with real JDKs from /usr/lib/jvm and small stand-in libraries.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "TestSupport.h"
 
 namespace fs = std::filesystem;
+using test_support::RunOptions;
+using Outcome = test_support::Run;
+using test_support::slurp;
+using test_support::TemporaryDirectory;
+using test_support::writeFile;
 
 namespace {
 
@@ -45,63 +46,18 @@ const std::string kJdk = [] {
 }();
 const std::string kSecondJdk = installedJdk("temurin-25-");
 
-std::string slurp(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void spit(const fs::path& file, const std::string& bytes) {
-  fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << bytes;
-}
-
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs a program with an argument vector and extra environment entries,
+// Runs a program (the first argument) with extra environment entries,
 // without a display so that notices only go to standard error.
 Outcome run(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& extra,
             const fs::path& scratch) {
-  std::vector<std::string> environment;
-  for (char** e = environ; *e; ++e) {
-    std::string entry = *e;
-    std::string name = entry.substr(0, entry.find('='));
-    if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QUORVANE_LOG" || extra.count(name))
-      continue;
-    environment.push_back(entry);
-  }
-  for (const auto& [name, value] : extra) environment.push_back(name + "=" + value);
-  environment.push_back("LANGUAGE=en");
-
-  std::vector<char*> argv, envp;
-  for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-
-  const fs::path out = scratch / "stdout", err = scratch / "stderr";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = -1;
-  Outcome outcome;
-  int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return outcome;
-  int wstatus = 0;
-  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-  }
-  outcome.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  outcome.out = slurp(out);
-  outcome.err = slurp(err);
-  return outcome;
+  RunOptions options;
+  options.arguments.assign(arguments.begin() + 1, arguments.end());
+  options.environment = {{"DISPLAY", std::nullopt},
+                         {"WAYLAND_DISPLAY", std::nullopt},
+                         {"QUORVANE_LOG", std::nullopt},
+                         {"LANGUAGE", "en"}};
+  for (const auto& [name, value] : extra) options.environment[name] = value;
+  return test_support::runProgram(arguments.front(), scratch, options);
 }
 
 // One call of the recording stand-in library.
@@ -132,40 +88,36 @@ class InvokeOtherTest : public ::testing::Test {
   // The program inside an application bundle with its own message texts, and
   // a Java class compiled once for the whole suite.
   static void SetUpTestSuite() {
-    std::string pattern = (fs::temp_directory_path() / "mi-invoke-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    suite = pattern;
+    suiteDirectory.emplace();
+    suite = suiteDirectory->path();
     const fs::path contents = suite / "Demo.app/Contents";
-    spit(contents / "Info.plist",
-         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-         "<key>CFBundleName</key><string>Demo</string>"
-         "<key>qvr.minVersion</key><string>11</string></dict></plist>\n");
-    spit(contents / "Resources/en.lproj/Localizable.strings",
-         "\"AppleJavaMinVersionError\" = \"needs Java %1$@ for %2$@\";\n"
-         "\"marlet.InternalError\" = \"internal failure: %@\";\n");
+    writeFile(contents / "Info.plist",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+              "<key>CFBundleName</key><string>Demo</string>"
+              "<key>qvr.minVersion</key><string>11</string></dict></plist>\n");
+    writeFile(contents / "Resources/en.lproj/Localizable.strings",
+              "\"AppleJavaMinVersionError\" = \"needs Java %1$@ for %2$@\";\n"
+              "\"marlet.InternalError\" = \"internal failure: %@\";\n");
     fs::create_directories(contents / "MacOS");
     fs::copy_file(MI_PROGRAM_PATH, contents / "MacOS/Demo");
     program = (contents / "MacOS/Demo").string();
 
-    spit(suite / "src/Hello.java",
-         "public class Hello {\n"
-         "  public static void main(String[] args) {\n"
-         "    for (String a : args) System.out.println(\"arg[\" + a + \"]\");\n"
-         "    System.out.println(\"home=\" + System.getProperty(\"java.home\"));\n"
-         "    System.out.println(\"x=\" + System.getProperty(\"x\"));\n"
-         "    System.exit(3);\n"
-         "  }\n"
-         "}\n");
+    writeFile(suite / "src/Hello.java",
+              "public class Hello {\n"
+              "  public static void main(String[] args) {\n"
+              "    for (String a : args) System.out.println(\"arg[\" + a + \"]\");\n"
+              "    System.out.println(\"home=\" + System.getProperty(\"java.home\"));\n"
+              "    System.out.println(\"x=\" + System.getProperty(\"x\"));\n"
+              "    System.exit(3);\n"
+              "  }\n"
+              "}\n");
     classes = (suite / "classes").string();
     if (kJdk.empty()) return;
     Outcome compiled =
         run({kJdk + "/bin/javac", "-d", classes, (suite / "src/Hello.java").string()}, {}, suite);
     ASSERT_EQ(compiled.status, 0) << compiled.err;
   }
-  static void TearDownTestSuite() {
-    std::error_code ignored;
-    fs::remove_all(suite, ignored);
-  }
+  static void TearDownTestSuite() { suiteDirectory.reset(); }
 
   void SetUp() override {
     dir = suite / ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -178,7 +130,7 @@ class InvokeOtherTest : public ::testing::Test {
   Outcome invoke(const std::vector<std::string>& lines, std::map<std::string, std::string> extra = {}) {
     std::string text;
     for (size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + lines[i];
-    spit(argumentFile, text);
+    writeFile(argumentFile, text);
     return run({program, "__qvr_invoke_other", argumentFile.string()}, extra, dir);
   }
 
@@ -194,6 +146,7 @@ class InvokeOtherTest : public ::testing::Test {
     return runtime;
   }
 
+  static inline std::optional<TemporaryDirectory> suiteDirectory;
   static inline fs::path suite;
   static inline std::string program;
   static inline std::string classes;
@@ -234,14 +187,14 @@ TEST_F(InvokeOtherJavaTest, RunsJavaFromRuntimeBundleLinkingToJdk) {
 }
 
 TEST_F(InvokeOtherJavaTest, ExpandsAtFilesWithTheRuntimeLibrary) {
-  spit(dir / "options", "-Dx=1\nHello\n");
+  writeFile(dir / "options", "-Dx=1\nHello\n");
   Outcome o = invoke({kJdk, "-cp", classes, "@" + (dir / "options").string(), "after"});
   EXPECT_EQ(o.status, 3) << o.err;
   EXPECT_EQ(o.out, "arg[after]\nhome=" + fs::canonical(kJdk).string() + "\nx=1\n");
 }
 
 TEST_F(InvokeOtherJavaTest, LeavesApplicationArgumentsWithAtAlone) {
-  spit(dir / "options", "-Dx=2\nHello\n");
+  writeFile(dir / "options", "-Dx=2\nHello\n");
   const std::string options = "@" + (dir / "options").string();
   Outcome o = invoke({kJdk, "-cp", classes, options, "@no-such-file", options, "@"});
   EXPECT_EQ(o.status, 3) << o.err;
@@ -252,7 +205,7 @@ TEST_F(InvokeOtherJavaTest, LeavesApplicationArgumentsWithAtAlone) {
 TEST_F(InvokeOtherJavaTest, StaysInProcessWithAnotherVmOnTheLibraryPath) {
   // A directory with some libjvm on LD_LIBRARY_PATH makes the runtime library
   // restart the executable unless the path begins with the runtime's own VM.
-  spit(dir / "other/lib/server/libjvm.so", "");
+  writeFile(dir / "other/lib/server/libjvm.so", "");
   Outcome o = invoke({kJdk, "-cp", classes, "Hello", "kept"},
                      {{"LD_LIBRARY_PATH", (dir / "other/lib/server").string()}});
   EXPECT_EQ(o.status, 3) << o.err;
@@ -261,7 +214,7 @@ TEST_F(InvokeOtherJavaTest, StaysInProcessWithAnotherVmOnTheLibraryPath) {
 
 TEST_F(InvokeOtherJavaTest, RunsOnASecondRuntimeVersion) {
   if (kSecondJdk.empty()) GTEST_SKIP() << "no second JDK under /usr/lib/jvm";
-  spit(dir / "options", "-Dx=25");
+  writeFile(dir / "options", "-Dx=25");
   Outcome o = invoke({kSecondJdk, "-cp", classes, "@" + (dir / "options").string(), "Hello", "second"});
   EXPECT_EQ(o.status, 3) << o.err;
   EXPECT_EQ(o.out, "arg[second]\nhome=" + fs::canonical(kSecondJdk).string() + "\nx=25\n");
@@ -323,7 +276,7 @@ TEST_F(InvokeOtherTest, PassesTheRuntimeVersionAndReentersThroughTheShortcut) {
   // A plain runtime home: its release file gives the version, bin/java (any
   // executable of this machine, here the program itself) the architecture.
   fs::path runtime = runtimeWith({{"lib/libjli.so", MI_JLI_SUBSTITUTE}});
-  spit(runtime / "release", "JAVA_VERSION=\"11.0.2+9\"\n");
+  writeFile(runtime / "release", "JAVA_VERSION=\"11.0.2+9\"\n");
   fs::create_directories(runtime / "bin");
   fs::create_symlink(MI_PROGRAM_PATH, runtime / "bin/java");
   Outcome o = invoke({runtime.string(), "Main"},

@@ -13,6 +13,7 @@ namespace fs = std::filesystem;
 using platform::Array;
 using platform::Dictionary;
 using platform::Value;
+using test_support::writeFile;
 
 namespace {
 
@@ -52,35 +53,16 @@ std::optional<std::string> printed(const std::string& out, const std::string& na
   return text.substr(at, text.find('\n', at) - at);
 }
 
-void write(const fs::path& file, const std::string& bytes) {
-  fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << bytes;
-}
-
-class LaunchConfigurationTest : public ::testing::Test {
+class LaunchConfigurationTest : public e2e::ProgramTest {
  protected:
   void SetUp() override {
     if (!fs::exists(e2e::jdk17Home() + "/bin/javac")) GTEST_SKIP() << "no JDK 17 at " << e2e::jdk17Home();
-    char pattern[] = "/tmp/LaunchConfigurationTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    fs::create_directories(tmp());
-    fs::create_directories(root_ / "home");
+    e2e::ProgramTest::SetUp();
   }
-  void TearDown() override {
-    if (!root_.empty() && !HasFailure()) fs::remove_all(root_);
-  }
-  fs::path tmp() const { return root_ / "tmp"; }
 
   e2e::RunOptions options() const {
-    e2e::RunOptions o;
-    o.environment = {{"TMPDIR", tmp().string()},
-                     {"HOME", (root_ / "home").string()},
-                     {"XDG_CONFIG_HOME", (root_ / "home/.config").string()},
-                     {"LANGUAGE", std::string("en")},
-                     {"LC_ALL", std::nullopt},
-                     {"JAVA_HOME", std::nullopt},
-                     {"LD_LIBRARY_PATH", std::nullopt}};
+    e2e::RunOptions o = e2e::ProgramTest::options();
+    o.environment["LD_LIBRARY_PATH"] = std::nullopt;
     return o;
   }
 
@@ -97,12 +79,10 @@ class LaunchConfigurationTest : public ::testing::Test {
 
   // Runs the bundle's program in the invoke-other mode on an argument file.
   e2e::Run invoke(const fs::path& app, const std::string& argumentFile, e2e::RunOptions o) {
-    write(root_ / "arguments", argumentFile);
+    writeFile(root_ / "arguments", argumentFile);
     o.arguments = {"__qvr_invoke_other", (root_ / "arguments").string()};
     return e2e::runProgram(e2e::executableOf(app), root_ / "run", o);
   }
-
-  fs::path root_;
 };
 
 const std::string kByteOrderMark = "\xEF\xBB\xBF";
@@ -112,12 +92,13 @@ TEST_F(LaunchConfigurationTest, OptionsFilesUnderATildeFolderWithMarksAndSelfInc
   const fs::path folder = root_ / "dist~1";
   fs::path app =
       probeBundle(folder, {{"OptionsFile", Value("$APP_PACKAGE/Contents/Resources/app.vmoptions")}});
-  write(folder / "Test.vmoptions", kByteOrderMark +
-                                       "# settings\n-Dt.beside=yes\n-include-options Test.vmoptions\n"
-                                       "-include-options Test.vmoptions\n-Dt.after=yes\n");
-  write(app / "Contents/Resources/app.vmoptions",
-        kByteOrderMark + "-include-options $APP_PACKAGE/Contents/Resources/inc.vmoptions\n-Dt.named=yes\n");
-  write(app / "Contents/Resources/inc.vmoptions", "-Dt.included=$APP_PACKAGE\n");
+  writeFile(folder / "Test.vmoptions", kByteOrderMark +
+                                           "# settings\n-Dt.beside=yes\n-include-options Test.vmoptions\n"
+                                           "-include-options Test.vmoptions\n-Dt.after=yes\n");
+  writeFile(
+      app / "Contents/Resources/app.vmoptions",
+      kByteOrderMark + "-include-options $APP_PACKAGE/Contents/Resources/inc.vmoptions\n-Dt.named=yes\n");
+  writeFile(app / "Contents/Resources/inc.vmoptions", "-Dt.included=$APP_PACKAGE\n");
 
   e2e::Run run = e2e::runProgram(e2e::executableOf(app), root_ / "run", options());
   EXPECT_EQ(run.status, 3) << run.err;
@@ -141,7 +122,7 @@ TEST_F(LaunchConfigurationTest, LongClassPathReachesJavaThroughAnArgumentFile) {
   for (int i = 0; i < 3000; ++i) {
     std::string name =
         "com.example.product.module-with-a-descriptive-name-" + std::to_string(i) + "-1.2.3.jar";
-    write(app / "Contents/Resources/lib" / name, "");
+    writeFile(app / "Contents/Resources/lib" / name, "");
     jars.insert((app / "Contents/Resources/lib" / name).string());
   }
   e2e::RunOptions o = options();
@@ -172,10 +153,10 @@ TEST_F(LaunchConfigurationTest, LongClassPathForAnOlderRuntimeNamesTheLimit) {
   // The application's own runtime claims Java 8, which has no argument files.
   fs::path app = probeBundle(root_, {{"SearchSequence", strings({})}}, ":" + std::string(200 * 1024, 'x'));
   const fs::path jre = app / "Contents/Resources/jre.bundle/Contents";
-  write(jre / "Info.plist",
-        Value(Dictionary{{"CFBundleExecutable", Value("libjli.so")},
-                         {"JavaVM", Value(Dictionary{{"JVMVersion", Value("1.8.0_202")}})}})
-            .toXML());
+  writeFile(jre / "Info.plist",
+            Value(Dictionary{{"CFBundleExecutable", Value("libjli.so")},
+                             {"JavaVM", Value(Dictionary{{"JVMVersion", Value("1.8.0_202")}})}})
+                .toXML());
   fs::create_directories(jre / "MacOS");
   fs::create_symlink(e2e::jdk17Home() + "/lib/libjli.so", jre / "MacOS/libjli.so");
   fs::create_directory_symlink(e2e::jdk17Home(), jre / "Home");
@@ -218,8 +199,8 @@ TEST_F(LaunchConfigurationTest, RuntimeBundleNamingOnlyItsVersionIsJudgedByItsJa
       root_, {{"SearchSequence", strings({})},
               {"VersionSpecificVMOptions", Value(Array{Value("17-17"), strings({"-Dt.versioned=17"})})}});
   const fs::path jre = app / "Contents/Resources/jre.bundle/Contents";
-  write(jre / "Info.plist",
-        Value(Dictionary{{"JavaVM", Value(Dictionary{{"JVMVersion", Value("17.0.2")}})}}).toXML());
+  writeFile(jre / "Info.plist",
+            Value(Dictionary{{"JavaVM", Value(Dictionary{{"JVMVersion", Value("17.0.2")}})}}).toXML());
   fs::create_directory_symlink(e2e::jdk17Home(), jre / "Home");
 
   e2e::Run run = e2e::runProgram(e2e::executableOf(app), root_ / "run", options());

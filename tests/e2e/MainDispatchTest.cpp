@@ -1,116 +1,66 @@
 // The built program as a child process: mode dispatch from the arguments,
 // and the diagnostic-log switch QUORVANE_LOG.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
-#include <thread>
+
+#include "TestSupport.h"
 
 namespace fs = std::filesystem;
+using test_support::countOf;
+using test_support::RunOptions;
+using ChildRun = test_support::Run;
+using test_support::TemporaryDirectory;
+using test_support::writeFile;
 using testing::HasSubstr;
 using testing::Not;
 
 namespace {
 
-struct ChildRun {
-  int status = -1;  // exit status; -1 when killed or not started
-  std::string err;  // standard error
-};
-
-// Runs program with args and exactly the environment env, standard input
-// from /dev/null, standard error into a file; kills it after 60 seconds.
-ChildRun runProgram(const std::string& program, const std::vector<std::string>& args,
-               const std::vector<std::string>& env, const fs::path& errFile) {
-  std::vector<char*> argv, envp;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = 0;
-  ChildRun run;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return run;
-  int wstatus = 0;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (::waitpid(pid, &wstatus, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &wstatus, 0);
-      ADD_FAILURE() << "program did not end within 60 s";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
-  std::ifstream in(errFile);
-  std::stringstream text;
-  text << in.rdbuf();
-  run.err = text.str();
-  return run;
-}
-
-size_t count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
 class MainDispatchTest : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/MainDispatchTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     app_ = dir_ / "Dispatch Test.app";
     program_ = (app_ / "Contents/MacOS/DispatchTest").string();
     fs::create_directories(app_ / "Contents/MacOS");
     fs::copy_file(MI_PROGRAM_PATH, program_);
     fs::permissions(program_, fs::perms::owner_all, fs::perm_options::add);
     // No runtime can satisfy "99", so neither mode starts Java.
-    write(app_ / "Contents/Info.plist",
-          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-          "<key>CFBundleName</key><string>Dispatch Test</string>"
-          "<key>CFBundleExecutable</key><string>DispatchTest</string>"
-          "<key>qvr.baseDir</key><string>$APP_PACKAGE/Contents/Resources</string>"
-          "<key>qvr.minVersion</key><string>99</string>"
-          "<key>qvr.initialProgress</key><false/>"
-          "<key>JavaVM</key><dict><key>MainClass</key><string>Missing</string></dict>"
-          "</dict></plist>");
-    write(app_ / "Contents/Resources/.quorvane/Messages.bundle/Contents/Resources/en.lproj/Localizable.strings",
-          "\"AppleJavaMinVersionError\" = \"%2$@ needs Java %1$@.\";\n");
+    writeFile(app_ / "Contents/Info.plist",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+              "<key>CFBundleName</key><string>Dispatch Test</string>"
+              "<key>CFBundleExecutable</key><string>DispatchTest</string>"
+              "<key>qvr.baseDir</key><string>$APP_PACKAGE/Contents/Resources</string>"
+              "<key>qvr.minVersion</key><string>99</string>"
+              "<key>qvr.initialProgress</key><false/>"
+              "<key>JavaVM</key><dict><key>MainClass</key><string>Missing</string></dict>"
+              "</dict></plist>");
+    writeFile(
+        app_ / "Contents/Resources/.quorvane/Messages.bundle/Contents/Resources/en.lproj/Localizable.strings",
+        "\"AppleJavaMinVersionError\" = \"%2$@ needs Java %1$@.\";\n");
     fs::create_directories(dir_ / "home");
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  static void write(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << text;
   }
 
   // A plain environment: no display, a private home, and the log setting.
+  // args: the program path, then its arguments.
   ChildRun run(const std::vector<std::string>& args, const std::optional<std::string>& log = "yes") {
-    std::vector<std::string> env = {"PATH=/usr/bin:/bin", "HOME=" + (dir_ / "home").string(),
-                                    "TMPDIR=" + dir_.string(), "LANG=en_US.UTF-8"};
-    if (log) env.push_back("QUORVANE_LOG=" + *log);
-    return runProgram(program_, args, env, dir_ / "stderr.txt");
+    RunOptions options;
+    options.arguments.assign(args.begin() + 1, args.end());
+    options.inheritEnvironment = false;
+    options.environment = {{"PATH", "/usr/bin:/bin"},
+                           {"HOME", (dir_ / "home").string()},
+                           {"TMPDIR", dir_.string()},
+                           {"LANG", "en_US.UTF-8"}};
+    if (log) options.environment["QUORVANE_LOG"] = *log;
+    options.timeout = std::chrono::seconds(60);
+    return test_support::runProgram(program_, dir_ / "run", options);
   }
 
-  fs::path dir_;
+  TemporaryDirectory directory_;
+  const fs::path dir_ = directory_.path();
   fs::path app_;
   std::string program_;
 };
@@ -147,7 +97,7 @@ TEST_F(MainDispatchTest, EveryArgumentIsLoggedOnceBeforeTheDecision) {
   size_t previous = 0;
   for (const auto& a : args) {
     std::string line = "] arg " + a + "\n";
-    EXPECT_EQ(count(r.err, line), 1u) << line << r.err;
+    EXPECT_EQ(countOf(r.err, line), 1u) << line << r.err;
     size_t at = r.err.find(line);
     EXPECT_LT(at, decision);
     EXPECT_GT(at, previous);
@@ -199,12 +149,13 @@ TEST_F(MainDispatchTest, OnlyTheExactWordYesTurnsTheLogOn) {
 TEST_F(MainDispatchTest, UnconditionalLinesAreWrittenWithTheLogOff) {
   // A base directory without the catalogue: the not-found line is written
   // whatever the log setting, and no notice appears.
-  write(app_ / "Contents/Info.plist",
-        "<plist><dict><key>CFBundleName</key><string>Dispatch Test</string>"
-        "<key>qvr.baseDir</key><string>" + (dir_ / "nowhere").string() + "</string></dict></plist>");
+  writeFile(app_ / "Contents/Info.plist",
+            "<plist><dict><key>CFBundleName</key><string>Dispatch Test</string>"
+            "<key>qvr.baseDir</key><string>" +
+                (dir_ / "nowhere").string() + "</string></dict></plist>");
   ChildRun r = run({program_, kMarker, (dir_ / "none").string()}, std::nullopt);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(count(r.err, "[Line "), 1u) << r.err;
+  EXPECT_EQ(countOf(r.err, "[Line "), 1u) << r.err;
   EXPECT_THAT(r.err, HasSubstr("message AppleJavaMinVersionError not found\n"));
   EXPECT_THAT(r.err, Not(HasSubstr("Dispatch Test:")));
 }

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "../ExecutableHeaders.h"
+#include "ExecutableHeaders.h"
+#include "TestSupport.h"
 #include "mac_installer/Launcher.h"
 #include "mac_installer/global.h"
 #include "platform/Bundle.h"
@@ -22,9 +23,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::countOf;
 using namespace testing_headers;
 using platform::Dictionary;
 using platform::Value;
+using test_support::TemporaryDirectory;
 
 constexpr const char* kWritePrefs = R"(import java.util.prefs.Preferences;
 
@@ -47,31 +50,22 @@ std::optional<std::string> findJava() {
   return std::nullopt;
 }
 
-size_t countOf(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 class RegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     java = findJava();
     if (!java) GTEST_SKIP() << "no java to write the preferences with";
-    if (auto home = platform::getEnvironment("HOME")) savedHome = *home;
-    ::setenv("HOME", (dir / "home").c_str(), 1);
-    if (auto config = platform::getEnvironment("XDG_CONFIG_HOME")) savedConfig = *config;
-    ::unsetenv("XDG_CONFIG_HOME");  // the suite's file lies under HOME/.config
     fs::create_directories(dir / "home");
     savedLog = logStatus.exchange(1);
-    // The user's home in the password database, where Java keeps its store
-    // whatever HOME says: the test's own, not the real user's.
+    // The user's home (HOME) with the suite's file under its .config, and
+    // the home in the password database, where Java keeps its store whatever
+    // HOME says: the test's own, not the real user's.
+    launcher.userDefaults.homeDirectoryOverride = dir / "home";
+    launcher.userDefaults.configDirectoryOverride = dir / "home/.config";
     launcher.userDefaults.userHomeDirectoryOverride = dir / "user";
   }
   void TearDown() override {
     if (capturing) ::testing::internal::GetCapturedStderr();
-    if (savedHome) ::setenv("HOME", savedHome->c_str(), 1);
-    if (savedConfig) ::setenv("XDG_CONFIG_HOME", savedConfig->c_str(), 1);
     logStatus.store(savedLog);
     platform::Bundle::setMainBundlePathForTesting(std::nullopt);
     launchJavaVersion = nullptr;
@@ -123,8 +117,6 @@ class RegistryTest : public ::testing::Test {
   TemporaryDirectory dir;
   Launcher launcher;
   std::optional<std::string> java;
-  std::optional<std::string> savedHome;
-  std::optional<std::string> savedConfig;
   std::int32_t savedLog = 0;
   bool capturing = false;
   std::string log;

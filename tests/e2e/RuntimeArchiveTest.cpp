@@ -36,30 +36,9 @@ std::string gzipped(const std::string& data) {
   return out;
 }
 
-class RuntimeArchiveTest : public ::testing::Test {
+class RuntimeArchiveTest : public e2e::ProgramTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/RuntimeArchiveTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    fs::create_directories(tmp());
-    fs::create_directories(root_ / "home");
-  }
-  void TearDown() override {
-    if (!HasFailure()) fs::remove_all(root_);
-  }
-  fs::path tmp() const { return root_ / "tmp"; }
-
-  e2e::RunOptions options() const {
-    e2e::RunOptions o;
-    o.environment = {{"TMPDIR", tmp().string()},
-                     {"HOME", (root_ / "home").string()},
-                     {"XDG_CONFIG_HOME", (root_ / "home/.config").string()},
-                     {"LANGUAGE", std::string("en")},
-                     {"LC_ALL", std::nullopt},
-                     {"JAVA_HOME", std::nullopt}};
-    return o;
-  }
+  void SetUp() override { e2e::ProgramTest::SetUp(); }
 
   // A plain tar made by GNU tar of a stand-in runtime: Contents/, Home/,
   // bin/, bin/java (one data block), lib/, then lib/data (dataBytes of
@@ -133,7 +112,6 @@ class RuntimeArchiveTest : public ::testing::Test {
     EXPECT_EQ(run.out, "");
   }
 
-  fs::path root_;
   int stages_ = 0;
   int bundles_ = 0;
 };

@@ -31,22 +31,14 @@ std::vector<std::string> lines(const std::string& text) {
   return result;
 }
 
-class SelfContainedTest : public ::testing::Test {
+class SelfContainedTest : public e2e::ProgramTest {
  protected:
   void SetUp() override {
 #ifndef MI_SELF_CONTAINED
     GTEST_SKIP() << "this build links the program with the sanitizers' shared runtimes";
 #endif
-    char pattern[] = "/tmp/SelfContainedTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    fs::create_directories(tmp());
-    fs::create_directories(root_ / "home");
+    e2e::ProgramTest::SetUp();
   }
-  void TearDown() override {
-    if (!root_.empty() && !HasFailure()) fs::remove_all(root_);
-  }
-  fs::path tmp() const { return root_ / "tmp"; }
 
   // Standard output of a tool (argument vector, no shell); fails the test
   // when it does not exit with 0.
@@ -79,17 +71,6 @@ class SelfContainedTest : public ::testing::Test {
       if (!error) return file.string();
     }
     return "";
-  }
-
-  e2e::RunOptions options() const {
-    e2e::RunOptions o;
-    o.environment = {{"TMPDIR", tmp().string()},
-                     {"HOME", (root_ / "home").string()},
-                     {"XDG_CONFIG_HOME", (root_ / "home/.config").string()},
-                     {"LANGUAGE", std::string("en")},
-                     {"LC_ALL", std::nullopt},
-                     {"JAVA_HOME", std::nullopt}};
-    return o;
   }
 
   // Runs the program (arguments after it) in a private mount namespace in
@@ -181,8 +162,6 @@ class SelfContainedTest : public ::testing::Test {
     if (!cxxFree) hidden.pop_back();
     return hidden;
   }
-
-  fs::path root_;
 };
 
 TEST_F(SelfContainedTest, ProgramNeedsOnlyTheCLibrary) {

@@ -13,6 +13,7 @@
 namespace fs = std::filesystem;
 using platform::Dictionary;
 using platform::Value;
+using test_support::countOf;
 using testing::HasSubstr;
 using testing::Not;
 
@@ -20,20 +21,15 @@ namespace {
 
 constexpr const char* kVirtualMachines = "/usr/lib/jvm";
 
-class StandardLocationsTest : public ::testing::Test {
+class StandardLocationsTest : public e2e::ProgramTest {
  protected:
   void SetUp() override {
     if (::geteuid() != 0) GTEST_SKIP() << "a private mount namespace needs root";
     if (!fs::exists(e2e::jdk17Home() + "/release")) GTEST_SKIP() << "no JDK at " << e2e::jdk17Home();
     if (e2e::runCommand({"/usr/bin/unshare", "-m", "/bin/true"}) != 0)
       GTEST_SKIP() << "unshare -m is not permitted here";
-    char pattern[] = "/tmp/StandardLocationsTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    for (const char* d : {"jvm", "jdk", "path", "tmp", "home"}) fs::create_directories(root_ / d);
-  }
-  void TearDown() override {
-    if (!root_.empty() && !HasFailure()) fs::remove_all(root_);
+    e2e::ProgramTest::SetUp();
+    for (const char* d : {"jvm", "jdk", "path"}) fs::create_directories(root_ / d);
   }
 
   // A runtime home named name in the test's virtual-machines directory (or
@@ -50,14 +46,8 @@ class StandardLocationsTest : public ::testing::Test {
   // Runs the bundle's program with /usr/lib/jvm replaced by root_/jvm; the
   // real JDK stays reachable under root_/jdk.
   e2e::Run run(const fs::path& app, std::map<std::string, std::optional<std::string>> environment = {}) {
-    e2e::RunOptions o;
-    o.environment = {{"TMPDIR", (root_ / "tmp").string()},
-                     {"HOME", (root_ / "home").string()},
-                     {"XDG_CONFIG_HOME", (root_ / "home/.config").string()},
-                     {"LANGUAGE", std::string("en")},
-                     {"LC_ALL", std::nullopt},
-                     {"JAVA_HOME", std::nullopt},
-                     {"PATH", (root_ / "path").string()}};
+    e2e::RunOptions o = options();
+    o.environment["PATH"] = (root_ / "path").string();
     for (auto& [name, value] : environment) o.environment[name] = value;
     o.arguments = {"-m",
                    "/bin/sh",
@@ -75,8 +65,6 @@ class StandardLocationsTest : public ::testing::Test {
   fs::path app(Dictionary limits = {}, const std::string& name = "Test") {
     return e2e::makeBundle(root_, limits, name);
   }
-
-  fs::path root_;
 };
 
 std::string lineWith(const std::string& text, const std::string& prefix) {
@@ -84,12 +72,6 @@ std::string lineWith(const std::string& text, const std::string& prefix) {
   if (at == std::string::npos) return "";
   size_t end = text.find('\n', at);
   return text.substr(at + prefix.size(), end - at - prefix.size());
-}
-
-size_t countOf(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
 }
 
 }  // namespace

@@ -108,31 +108,11 @@ class Pane {
   bool started_ = false;
 };
 
-class TerminalTest : public ::testing::Test {
+class TerminalTest : public e2e::ProgramTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/TerminalTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    fs::create_directories(tmp());
-    fs::create_directories(root_ / "home");
-  }
-  void TearDown() override {
-    if (!HasFailure()) fs::remove_all(root_);
-  }
-  fs::path tmp() const { return root_ / "tmp"; }
+  void SetUp() override { e2e::ProgramTest::SetUp(); }
   bool tmpIsEmpty() const { return fs::is_empty(tmp()); }
 
-  e2e::RunOptions options() const {
-    e2e::RunOptions o;
-    o.environment = {{"TMPDIR", tmp().string()},
-                     {"HOME", (root_ / "home").string()},
-                     {"XDG_CONFIG_HOME", (root_ / "home/.config").string()},
-                     {"LANGUAGE", std::string("en")},
-                     {"LC_ALL", std::nullopt},
-                     {"JAVA_HOME", std::nullopt}};
-    return o;
-  }
   // The same environment as a shell prefix, without a display and, unless
   // asked, without the diagnostic log.
   std::string shellEnvironment(bool log = false) const {
@@ -178,8 +158,6 @@ class TerminalTest : public ::testing::Test {
     }
     return false;
   }
-
-  fs::path root_;
 };
 
 bool hasTmux() { return e2e::runCommand({"sh", "-c", "command -v tmux > /dev/null"}) == 0; }

@@ -12,13 +12,6 @@ namespace {
 
 class UsageTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/UsageTest.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
   e2e::Run run(const std::string& program, std::vector<std::string> arguments) {
     e2e::RunOptions options;
     options.arguments = std::move(arguments);
@@ -26,7 +19,8 @@ class UsageTest : public ::testing::Test {
     return e2e::runProgram(program, root_ / "run", options);
   }
 
-  fs::path root_;
+  test_support::TemporaryDirectory directory_;
+  const fs::path root_ = directory_.path();
 };
 
 TEST_F(UsageTest, OutsideABundleHelpPrintsTheUsageAndVersionTheVersion) {
