@@ -22,18 +22,6 @@ using platform::Dictionary;
 using platform::Value;
 using test_support::TemporaryDirectory;
 
-struct Runtime {
-  std::optional<std::string> version = "17.0.2";  // JavaVM/JVMVersion
-  std::optional<std::string> identifier = "com.vendor.jdk";
-  Bytes executable = machO(kRequired);
-  Dictionary extra;  // further top-level keys
-};
-
-Runtime versioned(std::optional<std::string> version) {
-  Runtime r;
-  r.version = std::move(version);
-  return r;
-}
 Runtime identified(std::optional<std::string> identifier) {
   Runtime r;
   r.identifier = std::move(identifier);
@@ -49,17 +37,7 @@ class CandidateCheckTest : public ::testing::Test {
  protected:
   // Assembles a runtime bundle and puts it into the launcher's javaBundle.
   void use(const Runtime& runtime, const std::string& name = "jdk.bundle") {
-    Dictionary info = runtime.extra;
-    if (runtime.identifier) info["CFBundleIdentifier"] = Value(*runtime.identifier);
-    info["CFBundleExecutable"] = Value("libjli.dylib");
-    if (runtime.version) {
-      Dictionary javaVM;
-      javaVM["JVMVersion"] = Value(*runtime.version);
-      info["JavaVM"] = Value(std::move(javaVM));
-    }
-    dir.write(name + "/Contents/Info.plist", Value(std::move(info)).toXML());
-    dir.write(name + "/Contents/MacOS/libjli.dylib", runtime.executable);
-    launcher.javaBundle = platform::Bundle::open(dir / name);
+    launcher.javaBundle = platform::Bundle::open(writeRuntime(dir, name, runtime));
     ASSERT_TRUE(launcher.javaBundle);
   }
 

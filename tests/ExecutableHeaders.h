@@ -1,18 +1,23 @@
-// Hand-built executable headers (Mach-O thin and fat, ELF), for the tests of
-// architectures and candidate checks.
+// Hand-built executable headers (Mach-O thin and fat, ELF) and runtime bundles
+// carrying them, for the tests of architectures, candidate checks and the
+// runtime search.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "TestSupport.h"
 #include "platform/Paths.h"
+#include "platform/Value.h"
 
 namespace testing_headers {
 
@@ -93,5 +98,40 @@ constexpr std::int32_t kRequired = platform::kRequiredCpuType;
 constexpr std::int32_t kOther =
     kRequired == platform::kCpuTypeArm64 ? platform::kCpuTypeX86_64 : platform::kCpuTypeArm64;
 constexpr std::uint16_t kRequiredElf = kRequired == platform::kCpuTypeArm64 ? kElfAarch64 : kElfX86_64;
+
+// A runtime bundle as a runtime vendor ships it.
+struct Runtime {
+  std::optional<std::string> version = "17.0.2";  // JavaVM/JVMVersion
+  std::optional<std::string> identifier = "com.vendor.jdk";
+  Bytes executable = machO(kRequired);
+  platform::Dictionary extra;  // further top-level keys
+  bool java = true;            // an executable Contents/Home/bin/java
+};
+
+inline Runtime versioned(std::optional<std::string> version) {
+  Runtime r;
+  r.version = std::move(version);
+  return r;
+}
+
+// Writes runtime as the bundle dir/relative and returns its path.
+inline std::string writeRuntime(const test_support::TemporaryDirectory& dir, const std::string& relative,
+                                const Runtime& runtime = {}) {
+  platform::Dictionary info = runtime.extra;
+  if (runtime.identifier) info["CFBundleIdentifier"] = platform::Value(*runtime.identifier);
+  info["CFBundleExecutable"] = platform::Value("libjli.dylib");
+  if (runtime.version) {
+    platform::Dictionary javaVM;
+    javaVM["JVMVersion"] = platform::Value(*runtime.version);
+    info["JavaVM"] = platform::Value(std::move(javaVM));
+  }
+  dir.write(relative + "/Contents/Info.plist", platform::Value(std::move(info)).toXML());
+  dir.write(relative + "/Contents/MacOS/libjli.dylib", runtime.executable);
+  if (runtime.java) {
+    std::string java = dir.write(relative + "/Contents/Home/bin/java", elf(kRequiredElf));
+    ::chmod(java.c_str(), 0755);
+  }
+  return dir / relative;
+}
 
 }  // namespace testing_headers

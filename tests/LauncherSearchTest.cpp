@@ -29,20 +29,6 @@ using platform::Value;
 using test_support::ScopedEnv;
 using test_support::TemporaryDirectory;
 
-struct Runtime {
-  std::optional<std::string> version = "17.0.2";  // JavaVM/JVMVersion
-  std::optional<std::string> identifier = "com.vendor.jdk";
-  Bytes executable = machO(kRequired);
-  Dictionary extra;  // further top-level keys
-  bool java = true;  // an executable Contents/Home/bin/java
-};
-
-Runtime versioned(std::string version) {
-  Runtime r;
-  r.version = std::move(version);
-  return r;
-}
-
 class LauncherSearchTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -67,21 +53,6 @@ class LauncherSearchTest : public ::testing::Test {
     std::string java = dir.write(relative, elf(kRequiredElf));
     ::chmod(java.c_str(), 0755);
     return java;
-  }
-  // A runtime bundle at dir/relative.
-  std::string makeRuntime(const std::string& relative, const Runtime& runtime = {}) {
-    Dictionary info = runtime.extra;
-    if (runtime.identifier) info["CFBundleIdentifier"] = Value(*runtime.identifier);
-    info["CFBundleExecutable"] = Value("libjli.dylib");
-    if (runtime.version) {
-      Dictionary javaVM;
-      javaVM["JVMVersion"] = Value(*runtime.version);
-      info["JavaVM"] = Value(std::move(javaVM));
-    }
-    dir.write(relative + "/Contents/Info.plist", Value(std::move(info)).toXML());
-    dir.write(relative + "/Contents/MacOS/libjli.dylib", runtime.executable);
-    if (runtime.java) makeJava(relative + "/Contents/Home/bin/java");
-    return dir / relative;
   }
   // A Linux JDK home at dir/relative: a release file and bin/java.
   std::string makeJdkHome(const std::string& relative, const std::string& version) {
@@ -190,7 +161,7 @@ TEST_F(LauncherSearchTest, VirtualMachinesAreTriedByVersionThenByName) {
       else if (name.starts_with("java-") || name.starts_with("temurin") || name.starts_with("zulu8"))
         makeJdkHome("jvm/" + name, version);
       else
-        makeRuntime("jvm/" + name, versioned(version));
+        writeRuntime(dir, "jvm/" + name, versioned(version));
     }
     capture();
     searchPublic(std::nullopt, "0.0.1");  // every candidate is refused, so every one is tried
@@ -257,7 +228,7 @@ TEST_F(LauncherSearchTest, BrokenHomeIsSkippedForTheNextCandidate) {
   // good one, all refused with a log line.
   Runtime dangling = versioned("25.0.1");
   dangling.java = false;
-  makeRuntime("jvm/dangling-25.jdk", dangling);
+  writeRuntime(dir, "jvm/dangling-25.jdk", dangling);
   fs::create_directory_symlink(dir / "removed-jdk", dir / "jvm/dangling-25.jdk/Contents/Home");
   makeJdkHome("jvm/java-24-openjdk-amd64", "24");
   fs::remove(dir / "jvm/java-24-openjdk-amd64/bin/java");
@@ -337,13 +308,13 @@ class PluginSearchTest : public LauncherSearchTest {
     plugin.extra["CFBundleVersion"] = Value("1.8.401.10");
     plugin.extra["CFBundleGetInfoString"] = Value(std::move(infoString));
     plugin.java = withJava;
-    makeRuntime("plugin/JavaAppletPlugin.plugin", plugin);
+    writeRuntime(dir, "plugin/JavaAppletPlugin.plugin", plugin);
   }
 };
 
 TEST_F(PluginSearchTest, OraclePluginIsCheckedWithItsRewrittenVersionAndWins) {
   makePlugin("com.oracle.java.JavaAppletPlugin", "Java 8 Update 401");
-  makeRuntime("jvm/jdk-21.jdk", versioned("21.0.1"));
+  writeRuntime(dir, "jvm/jdk-21.jdk", versioned("21.0.1"));
   capture();
   searchPublic(std::nullopt, "1.8");
   std::string log = captured();
@@ -363,7 +334,7 @@ TEST_F(PluginSearchTest, VendorIsRecognisedByTheInfoStringToo) {
 
 TEST_F(PluginSearchTest, PluginOfAnotherVendorIsReleasedWithoutCheck) {
   makePlugin("org.example.plugin", "Java 8 Update 401, oracle in lower case");
-  makeRuntime("jvm/jdk-11.jdk", versioned("11.0.2"));
+  writeRuntime(dir, "jvm/jdk-11.jdk", versioned("11.0.2"));
   capture();
   searchPublic();
   std::string log = captured();
@@ -376,7 +347,7 @@ TEST_F(PluginSearchTest, PluginOfAnotherVendorIsReleasedWithoutCheck) {
 
 TEST_F(PluginSearchTest, PluginWithoutJavaIsNotOpened) {
   makePlugin("com.oracle.java.JavaAppletPlugin", "Oracle", false);
-  makeRuntime("jvm/jdk-11.jdk", versioned("11.0.2"));
+  writeRuntime(dir, "jvm/jdk-11.jdk", versioned("11.0.2"));
   capture();
   searchPublic();
   std::string log = captured();
@@ -387,7 +358,7 @@ TEST_F(PluginSearchTest, PluginWithoutJavaIsNotOpened) {
 
 TEST_F(PluginSearchTest, RefusedOraclePluginFallsBackToTheDirectory) {
   makePlugin("com.oracle.java.JavaAppletPlugin", "Oracle");
-  makeRuntime("jvm/jdk-11.jdk", versioned("11.0.2"));
+  writeRuntime(dir, "jvm/jdk-11.jdk", versioned("11.0.2"));
   searchPublic("9");
   EXPECT_FALSE(launcher.pluginUsed);
   EXPECT_EQ(launcher.javaBundlePath, dir / "jvm/jdk-11.jdk");
@@ -401,12 +372,12 @@ TEST_F(LauncherSearchTest, PublicSearchTakesEachCandidatePositionInTurn) {
   std::string app = makeApp("Plain", info);
   const std::string base = app + "/..";
   const std::vector<std::string> own = {
-      makeRuntime("Plain.app/Contents/Resources/jre.bundle"),
-      makeRuntime("Plain.app/Contents/PlugIns/jre.bundle"),
-      makeRuntime(".quorvane/jre.bundle"),
+      writeRuntime(dir, "Plain.app/Contents/Resources/jre.bundle"),
+      writeRuntime(dir, "Plain.app/Contents/PlugIns/jre.bundle"),
+      writeRuntime(dir, ".quorvane/jre.bundle"),
   };
   makeJava(".quorvane/jre/bin/java");
-  makeRuntime("jvm/jdk-11.jdk", versioned("11.0.2"));
+  writeRuntime(dir, "jvm/jdk-11.jdk", versioned("11.0.2"));
 
   const std::vector<std::string> expected = {own[0], own[1], base + "/.quorvane/jre.bundle",
                                              base + "/.quorvane/jre"};
@@ -419,16 +390,16 @@ TEST_F(LauncherSearchTest, PublicSearchTakesEachCandidatePositionInTurn) {
   EXPECT_EQ(launcher.findJavaBundle(false), dir / "jvm/jdk-11.jdk");
   EXPECT_STREQ(launchJavaVersion, "11.0.2");
 
-  makeApp("Sequenced", withSequence({Value("R" + makeRuntime("seq/jre.bundle", versioned("9.0.4")))}));
+  makeApp("Sequenced", withSequence({Value("R" + writeRuntime(dir, "seq/jre.bundle", versioned("9.0.4")))}));
   EXPECT_EQ(launcher.findJavaBundle(false), dir / "seq/jre.bundle");
 }
 
 TEST_F(LauncherSearchTest, RefusedOwnRuntimeEndsTheSearchButIsStillUnpacked) {
   Runtime x86 = versioned("17.0.2");
   x86.executable = machO(kOther);
-  makeApp("App", withSequence({Value("R" + makeRuntime("seq/jre.bundle"))}));
-  makeRuntime("App.app/Contents/Resources/jre.bundle", x86);
-  makeRuntime("App.app/Contents/PlugIns/jre.bundle");
+  makeApp("App", withSequence({Value("R" + writeRuntime(dir, "seq/jre.bundle"))}));
+  writeRuntime(dir, "App.app/Contents/Resources/jre.bundle", x86);
+  writeRuntime(dir, "App.app/Contents/PlugIns/jre.bundle");
   const std::string home = "App.app/Contents/Resources/jre.bundle/Contents/Home";
   makeUnpackTool(home);
   dir.write(home + "/lib/rt.jar.pack", "rt");
@@ -449,7 +420,7 @@ TEST_F(LauncherSearchTest, OwnRuntimeIsAcceptedWhateverTheConstraints) {
   info["qvr.vmIdPrefix"] = Value("org.other");
   info["qvr.allowBeta"] = Value("no");
   makeApp("App", info);
-  makeRuntime("App.app/Contents/PlugIns/jre.bundle", versioned("21-ea"));
+  writeRuntime(dir, "App.app/Contents/PlugIns/jre.bundle", versioned("21-ea"));
   EXPECT_EQ(launcher.findJavaBundle(false), dir / "App.app/Contents/PlugIns/jre.bundle");
   EXPECT_STREQ(launchJavaVersion, "21-ea");
   EXPECT_EQ(launcher.javaMajorVersion, 21);
@@ -482,13 +453,13 @@ TEST_F(LauncherSearchTest, PlainBaseDirectoryRuntimeIsTakenUncheckedAndUnpackedI
 TEST_F(LauncherSearchTest, OwnRuntimeLocationsWithoutARuntimeDoNotEndTheSearch) {
   // Empty directories in all three bundle places, a plain runtime directory
   // without java, and a bundle whose java is missing: all passed over.
-  Dictionary info = withSequence({Value("R" + makeRuntime("seq/jre.bundle"))});
+  Dictionary info = withSequence({Value("R" + writeRuntime(dir, "seq/jre.bundle"))});
   info["qvr.baseDir"] = Value(dir / "base");
   makeApp("App", info);
   fs::create_directories(dir / "App.app/Contents/Resources/jre.bundle");
   Runtime noJava;
   noJava.java = false;
-  makeRuntime("App.app/Contents/PlugIns/jre.bundle", noJava);
+  writeRuntime(dir, "App.app/Contents/PlugIns/jre.bundle", noJava);
   fs::create_directories(dir / "base/.quorvane/jre.bundle");
   fs::create_directories(dir / "base/.quorvane/jre/lib");
   capture();
@@ -513,7 +484,7 @@ TEST_F(LauncherSearchTest, NoBaseDirectoryKeySkipsTheBaseDirectoryCandidates) {
 
 TEST_F(LauncherSearchTest, EmptySequenceSearchesNothing) {
   makeApp("App", withSequence({}));
-  makeRuntime("jvm/jdk-11.jdk");
+  writeRuntime(dir, "jvm/jdk-11.jdk");
   capture();
   EXPECT_EQ(launcher.findJavaBundle(false), std::nullopt);
   std::string log = captured();
@@ -522,12 +493,12 @@ TEST_F(LauncherSearchTest, EmptySequenceSearchesNothing) {
 }
 
 TEST_F(LauncherSearchTest, SequenceEntriesRunInOrderUntilOneIsFound) {
-  ScopedEnv jre("MI_SEARCH_TEST_JRE", makeRuntime("env/jre.bundle", versioned("11.0.2")).c_str());
+  ScopedEnv jre("MI_SEARCH_TEST_JRE", writeRuntime(dir, "env/jre.bundle", versioned("11.0.2")).c_str());
   ScopedEnv unset("MI_SEARCH_TEST_UNSET", nullptr);
   makeApp("App", withSequence({Value(""), Value::integer(5), Value("EMI_SEARCH_TEST_UNSET"),
-                               Value("X" + makeRuntime("other/jre.bundle")), Value("R" + (dir / "missing")),
-                               Value("R" + makeRuntime("refused/jre.bundle", versioned("1.6.0_45"))),
-                               Value("EMI_SEARCH_TEST_JRE"), Value("R" + makeRuntime("later/jre.bundle"))},
+                               Value("X" + writeRuntime(dir, "other/jre.bundle")), Value("R" + (dir / "missing")),
+                               Value("R" + writeRuntime(dir, "refused/jre.bundle", versioned("1.6.0_45"))),
+                               Value("EMI_SEARCH_TEST_JRE"), Value("R" + writeRuntime(dir, "later/jre.bundle"))},
                               {{"qvr.minVersion", Value("1.7")}}));
   capture();
   EXPECT_EQ(launcher.findJavaBundle(false), dir / "env/jre.bundle");
@@ -540,7 +511,7 @@ TEST_F(LauncherSearchTest, SequenceEntriesRunInOrderUntilOneIsFound) {
 }
 
 TEST_F(LauncherSearchTest, SequenceDirectoriesGetTheirVariablesReplaced) {
-  makeRuntime("seq/jre.bundle");
+  writeRuntime(dir, "seq/jre.bundle");
   ScopedEnv sequence("MI_SEARCH_TEST_DIR", (dir / "seq").c_str());
   makeApp("App",
           withSequence({Value("R$APP_PACKAGE/../missing"), Value("R${MI_SEARCH_TEST_DIR}/jre.bundle")}));
@@ -554,8 +525,8 @@ TEST_F(LauncherSearchTest, MissingSequenceDirectoryIsClearedAtTheEnd) {
 }
 
 TEST_F(LauncherSearchTest, EachStandardLocationsEntrySearchesAgain) {
-  makeApp("App", withSequence({Value("Y"), Value("Yignored"), Value("R" + makeRuntime("seq/jre.bundle"))}));
-  makeRuntime("jvm/jdk-11.jdk", versioned("11.0.2"));
+  makeApp("App", withSequence({Value("Y"), Value("Yignored"), Value("R" + writeRuntime(dir, "seq/jre.bundle"))}));
+  writeRuntime(dir, "jvm/jdk-11.jdk", versioned("11.0.2"));
   capture();
   launcher.findJavaBundle(false);
   std::string log = captured();
@@ -579,8 +550,8 @@ TEST_F(LauncherSearchTest, RegistryIsReadFromTheSuiteThenFromBothJavaStores) {
   launcher.userDefaults.configDirectoryOverride = dir / "config";
   launcher.userDefaults.homeDirectoryOverride = dir / "home";      // $HOME
   launcher.userDefaults.userHomeDirectoryOverride = dir / "user";  // the password database's home
-  makeRuntime("d1/.quorvane/jre.bundle", versioned("11.0.2"));
-  makeRuntime("d2/.quorvane/jre.bundle", versioned("17.0.2"));
+  writeRuntime(dir, "d1/.quorvane/jre.bundle", versioned("11.0.2"));
+  writeRuntime(dir, "d2/.quorvane/jre.bundle", versioned("17.0.2"));
   auto writeSuite = [&](const std::string& appId, const std::string& directory) {
     Dictionary registry{{"allinstdirs" + appId, Value(directory)}};
     dir.write("config/com.quorvane.installations.plist",
@@ -624,8 +595,8 @@ TEST_F(LauncherSearchTest, FailureReportGivesTheConstraintsAndEachRefusalInWords
   makeApp("App",
           withSequence(
               {Value("R" + makeJdkHome("old", "17.0.13")), Value("R" + makeJdkHome("new", "31")),
-               Value("R" + makeJdkHome("ea", "22-ea")), Value("R" + makeRuntime("other.bundle", otherVendor)),
-               Value("R" + makeRuntime("arm.bundle", arm)), Value("R" + makeRuntime("nojava.bundle", noJava)),
+               Value("R" + makeJdkHome("ea", "22-ea")), Value("R" + writeRuntime(dir, "other.bundle", otherVendor)),
+               Value("R" + writeRuntime(dir, "arm.bundle", arm)), Value("R" + writeRuntime(dir, "nojava.bundle", noJava)),
                Value("R" + (dir / "empty")), Value("R" + (dir / "missing")), Value("EMI_REPORT_UNSET"),
                Value("R" + (dir / "old"))},
               {{"qvr.minVersion", Value("21")},
@@ -710,7 +681,7 @@ class OwnRuntimeUnpackTest : public LauncherSearchTest {
   void SetUp() override {
     LauncherSearchTest::SetUp();
     makeApp("App");
-    makeRuntime("App.app/Contents/Resources/jre.bundle");
+    writeRuntime(dir, "App.app/Contents/Resources/jre.bundle");
     makeJava(home + "/jre/bin/java");  // a runtime with a nested jre runs that jre's java
     dir.write(home + "/jre/lib/a.jar.pack", "a");
   }

@@ -86,18 +86,6 @@ class RegistryTest : public ::testing::Test {
     ASSERT_TRUE(fs::exists(dir / (home + "/.java/.userPrefs/com/quorvane/installations/prefs.xml")));
   }
 
-  std::string makeRuntime(const std::string& relative, const std::string& version) {
-    Dictionary javaVM;
-    javaVM["JVMVersion"] = Value(version);
-    Dictionary info;
-    info["JavaVM"] = Value(std::move(javaVM));
-    info["CFBundleExecutable"] = Value("libjli.dylib");
-    dir.write(relative + "/Contents/Info.plist", Value(std::move(info)).toXML());
-    dir.write(relative + "/Contents/MacOS/libjli.dylib", machO(kRequired));
-    std::string java = dir.write(relative + "/Contents/Home/bin/java", elf(kRequiredElf));
-    ::chmod(java.c_str(), 0755);
-    return dir / relative;
-  }
   void makeApp(const std::string& name, std::optional<std::string> appId, std::optional<std::string> min = {}) {
     Dictionary info;
     if (appId) info["qvr.appId"] = Value(*appId);
@@ -125,8 +113,8 @@ class RegistryTest : public ::testing::Test {
 TEST_F(RegistryTest, FirstPassingInstallationIsReturnedInListOrder) {
   const std::string d1 = dir / "d1", d2 = dir / "d2", d3 = dir / "d3";
   fs::create_directories(d1 + "/Old.app/Contents");  // no runtime in either place
-  makeRuntime("d2/.quorvane/jre.bundle", "11.0.2");
-  makeRuntime("d3/New.app/Contents/Resources/jre.bundle", "21.0.1");
+  writeRuntime(dir, "d2/.quorvane/jre.bundle", versioned("11.0.2"));
+  writeRuntime(dir, "d3/New.app/Contents/Resources/jre.bundle", versioned("21.0.1"));
   writeRegistry({"allinstdirsfirst", d1 + ";;" + d2 + ";" + d3 + ";",  // stray separators
                  "singleBundleNamefirst_" + d1, "Old.app",              //
                  "singleBundleNamefirst_" + d3, "New.app"});
@@ -143,8 +131,8 @@ TEST_F(RegistryTest, FirstPassingInstallationIsReturnedInListOrder) {
 
 TEST_F(RegistryTest, BundleNamePathsAndConstraintsDecide) {
   const std::string d1 = dir / "d1", d2 = dir / "d2";
-  makeRuntime("d1/Old.app/Contents/Resources/jre.bundle", "1.8.0_402");
-  makeRuntime("d2/App.app/Contents/PlugIns/jre.bundle", "17.0.2");
+  writeRuntime(dir, "d1/Old.app/Contents/Resources/jre.bundle", versioned("1.8.0_402"));
+  writeRuntime(dir, "d2/App.app/Contents/PlugIns/jre.bundle", versioned("17.0.2"));
   writeRegistry({"allinstdirsnamed", d1 + ";" + d2,       //
                  "singleBundleNamenamed_" + d1, "Old.app",  //
                  "singleBundleNamenamed_" + d2, "App.app",  //
@@ -166,7 +154,7 @@ TEST_F(RegistryTest, BundleNamePathsAndConstraintsDecide) {
 }
 
 TEST_F(RegistryTest, NoRegistryFindsNothing) {
-  makeRuntime("d1/.quorvane/jre.bundle", "11.0.2");
+  writeRuntime(dir, "d1/.quorvane/jre.bundle", versioned("11.0.2"));
   makeApp("App", "first");
   EXPECT_EQ(searchRegistry(), std::nullopt);
   EXPECT_EQ(launchJavaVersion, nullptr);
@@ -176,7 +164,7 @@ TEST_F(RegistryTest, SuitePropertyListCarriedOverIsReadToo) {
   // A registry kept as the suite's property-list file, as the desktop
   // platform stores it, without any Java preferences node.
   const std::string d1 = dir / "d1";
-  makeRuntime("d1/App.app/Contents/Resources/jre.bundle", "17.0.2");
+  writeRuntime(dir, "d1/App.app/Contents/Resources/jre.bundle", versioned("17.0.2"));
   Dictionary registry;
   registry["allinstdirscarried"] = Value(d1);
   registry["singleBundleNamecarried_" + d1] = Value("App.app");
@@ -192,8 +180,8 @@ TEST_F(RegistryTest, StoreIsReadWhereJavaWritesItWhateverHomeSays) {
   // Java writes under its user.home, the password database's home; HOME
   // names another directory, whose store records another installation.
   const std::string d1 = dir / "d1", d2 = dir / "d2";
-  makeRuntime("d1/.quorvane/jre.bundle", "11.0.2");
-  makeRuntime("d2/.quorvane/jre.bundle", "17.0.2");
+  writeRuntime(dir, "d1/.quorvane/jre.bundle", versioned("11.0.2"));
+  writeRuntime(dir, "d2/.quorvane/jre.bundle", versioned("17.0.2"));
   writeRegistry({"allinstdirsboth", d2}, "user");
   writeRegistry({"allinstdirsboth", d1, "allinstdirshomeonly", d1});
   makeApp("App", "both");
