@@ -17,6 +17,7 @@
 namespace fs = std::filesystem;
 using platform::Bundle;
 using test_support::ScopedEnv;
+using test_support::ScopedLanguage;
 using test_support::TemporaryDirectory;
 using test_support::writeFile;
 using testing::HasSubstr;
@@ -29,10 +30,7 @@ class BundleTest : public testing::Test {
   TemporaryDirectory directory_;
   const fs::path dir_ = directory_.path();
   // The user's languages are fixed for every test here.
-  ScopedEnv language_{"LANGUAGE", nullptr};
-  ScopedEnv lcAll_{"LC_ALL", nullptr};
-  ScopedEnv lcMessages_{"LC_MESSAGES", nullptr};
-  ScopedEnv lang_{"LANG", "de_DE.UTF-8"};
+  ScopedLanguage language_{"de_DE.UTF-8"};
 };
 
 }  // namespace

@@ -14,7 +14,7 @@
 
 namespace fs = std::filesystem;
 using test_support::countOf;
-using test_support::ScopedEnv;
+using test_support::ScopedLanguage;
 using test_support::TemporaryDirectory;
 using test_support::writeFile;
 using testing::HasSubstr;
@@ -61,10 +61,7 @@ class LauncherDialogTest : public testing::Test {
   TemporaryDirectory directory_;
   const fs::path dir_ = directory_.path();
   // The user's languages are fixed for every test here.
-  ScopedEnv language_{"LANGUAGE", nullptr};
-  ScopedEnv lcAll_{"LC_ALL", nullptr};
-  ScopedEnv lcMessages_{"LC_MESSAGES", nullptr};
-  ScopedEnv lang_{"LANG", "en_US.UTF-8"};
+  ScopedLanguage language_{"en_US.UTF-8"};
   fs::path app_;
   std::vector<Notice> notices_;
 };

@@ -11,6 +11,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <chrono>
@@ -51,6 +52,22 @@ inline std::string slurp(const fs::path& file) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// data as one gzip member.
+inline std::string gzipped(const std::string& data) {
+  std::string out(compressBound(static_cast<uLong>(data.size())) + 64, '\0');
+  z_stream z{};
+  // windowBits 31: a gzip wrapper around the deflate stream.
+  deflateInit2(&z, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
 }
 
 // How often part occurs in text (overlapping occurrences included).
@@ -117,6 +134,19 @@ class ScopedEnv {
  private:
   std::string name_;
   std::optional<std::string> old_;
+};
+
+// Fixes the user's languages for the life of the object: LANG as given, the
+// variables that would take precedence over it unset.
+class ScopedLanguage {
+ public:
+  explicit ScopedLanguage(const char* lang) : lang_("LANG", lang) {}
+
+ private:
+  ScopedEnv language_{"LANGUAGE", nullptr};
+  ScopedEnv lcAll_{"LC_ALL", nullptr};
+  ScopedEnv lcMessages_{"LC_MESSAGES", nullptr};
+  ScopedEnv lang_;
 };
 
 // Child processes ---------------------------------------------------------------

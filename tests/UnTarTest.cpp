@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <atomic>
 #include <cstdio>
@@ -25,6 +24,7 @@
 #include "platform/Exception.h"
 
 namespace fs = std::filesystem;
+using test_support::gzipped;
 using test_support::slurp;
 using test_support::TemporaryDirectory;
 using test_support::writeFile;
@@ -100,21 +100,6 @@ class TarBuilder {
  private:
   std::string bytes_;
 };
-
-std::string gzipped(const std::string& data) {
-  std::string out(compressBound(data.size()) + 64, '\0');
-  z_stream z{};
-  // windowBits 31: a gzip wrapper around the deflate stream.
-  deflateInit2(&z, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
 
 struct Outcome {
   std::string log;

@@ -5,7 +5,6 @@
 // shell script.
 #include <gtest/gtest.h>
 #include <sha2.h>
-#include <zlib.h>
 
 #include <random>
 
@@ -16,25 +15,12 @@ namespace fs = std::filesystem;
 using platform::Array;
 using platform::Dictionary;
 using platform::Value;
+using test_support::gzipped;
 
 namespace {
 
 constexpr const char* kNetworkError =
     "The Java runtime could not be downloaded. Check your network connection and try again.";
-
-std::string gzipped(const std::string& data) {
-  std::string out(compressBound(static_cast<uLong>(data.size())) + 64, '\0');
-  z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);  // 31: gzip wrapper
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
 
 class RuntimeArchiveTest : public e2e::ProgramTest {
  protected:
