@@ -295,9 +295,11 @@ class DownloadWorkerTest : public DownloadProgressTest {
     platform::Bundle::setMainBundlePathForTesting(bundle.string());
   }
   // Runs the worker on its own thread while this one serves the main queue;
-  // returns the exit status. onMain runs between the queue's tasks.
+  // returns the exit status. onMain runs between the queue's tasks. The run
+  // ends with the worker's last task: every change it posted before is made.
   int runWorker(const std::function<void()>& onMain = {}) {
     std::atomic<int> status{-1};
+    std::atomic<bool> ended{false};
     std::thread worker([&] {
       try {
         delegate_->worker();
@@ -306,15 +308,16 @@ class DownloadWorkerTest : public DownloadProgressTest {
       } catch (const ExitBySignalCalled& exit) {
         status = 128 + exit.signal;
       }
-      queue().post([] {});  // wakes the main side
+      queue().post([&ended] { ended = true; });
     });
     queue().runUntil(
         [&] {
           if (onMain) onMain();
-          return status != -1;
+          return ended.load();
         },
         std::chrono::seconds(30));
     worker.join();
+    queue().runUntil([&] { return ended.load(); });
     return status;
   }
   bool tmpIsEmpty() const { return fs::is_empty(root_ / "tmp"); }

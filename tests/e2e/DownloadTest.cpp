@@ -100,18 +100,27 @@ TEST_F(DownloadTest, CancelInTheWindowEndsQuietlyWithStatus1) {
   std::ofstream(app / "Contents/Resources/en.lproj/Localizable.strings")
       << "\"WizardCaption\" = \"Download Cancel Test\";\n"
          "\"DownloadingJre\" = \"Downloading for %@\";\n";
-  // The window shows, the download runs a while, then its only button (the
-  // focused one) is pressed with the keyboard.
+  // The window shows, the server is asked for the archive (the test marks
+  // that with a file), then the window's only button (the focused one) is
+  // pressed with the keyboard while the transfer runs.
+  fs::path requested = root_ / "requested";
   std::string script =
       "\"$0\" & pid=$!\n"
-      "for i in $(seq 300); do xdotool search --name 'Download Cancel Test' > /dev/null 2>&1 && break; sleep "
-      "0.1; done\n"
-      "sleep 1.5\n"
-      "wid=$(xdotool search --name 'Download Cancel Test' | head -1)\n"
+      "for i in $(seq 600); do xdotool search --onlyvisible --name 'Download Cancel Test' > /dev/null 2>&1 && "
+      "[ -e '" +
+      requested.string() +
+      "' ] && break; sleep 0.1; done\n"
+      "wid=$(xdotool search --onlyvisible --name 'Download Cancel Test' | head -1)\n"
       "xdotool windowfocus --sync \"$wid\" key --window \"$wid\" space\n"
       "wait $pid\n";
   e2e::RunOptions o = options();
   o.timeout = std::chrono::seconds(60);
+  o.whileRunning = [&](pid_t, const fs::path&) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (server_.requestCount() == 0 && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::ofstream{requested};
+  };
   o.arguments = {"-a", "-s", "-screen 0 800x600x24", "sh", "-c", script, e2e::executableOf(app)};
   e2e::Run run = e2e::runProgram("/usr/bin/xvfb-run", root_ / "run", o);
   EXPECT_EQ(run.status, 1) << run.err;

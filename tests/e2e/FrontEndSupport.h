@@ -222,12 +222,15 @@ class ProgramTest : public ::testing::Test {
 // of archive as soon as the program opens it, holds the rest back until
 // release() returns true, then feeds it slowly (64 KiB every 5 ms), so that
 // a Cancel or signal sent meanwhile surely lands during the extraction and
-// is still seen at a later progress report. The destructor, called once the
+// is still seen at a later progress report. Once the program has read the
+// first part, the file heldMarker (when given) is made, for a script that
+// must wait until the extraction runs. The destructor, called once the
 // program has ended, stops the thread.
 class HeldArchive {
  public:
-  HeldArchive(const fs::path& fifo, const fs::path& archive, std::function<bool()> release)
-      : bytes_(slurp(archive)), release_(std::move(release)) {
+  HeldArchive(const fs::path& fifo, const fs::path& archive, std::function<bool()> release,
+              fs::path heldMarker = {})
+      : bytes_(slurp(archive)), release_(std::move(release)), heldMarker_(std::move(heldMarker)) {
     if (::mkfifo(fifo.c_str(), 0644) != 0) throw std::runtime_error("mkfifo " + fifo.string());
     thread_ = std::thread([this, fifo] { feed(fifo); });
   }
@@ -255,6 +258,7 @@ class HeldArchive {
     ::fcntl(fd, F_SETFL, 0);
     size_t part = bytes_.size() * 3 / 10;
     write(fd, 0, part);
+    if (!heldMarker_.empty()) std::ofstream{heldMarker_};
     while (!gone_ && !release_()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     for (size_t at = part; at < bytes_.size() && !gone_; at += 65536) {
       write(fd, at, std::min<size_t>(65536, bytes_.size() - at));
@@ -273,6 +277,7 @@ class HeldArchive {
 
   std::string bytes_;
   std::function<bool()> release_;
+  fs::path heldMarker_;
   std::atomic<bool> gone_{false};
   std::thread thread_;
 };

@@ -193,10 +193,13 @@ TEST_F(FrontEndTest, GtkWindowShowsTheBundleTextsDuringExtraction) {
   std::string script =
       "for i in $(seq 100); do xwininfo -root > /dev/null 2>&1 && break; sleep 0.1; done\n"
       "\"$0\" & pid=$!\n"
-      "for i in $(seq 300); do xwininfo -root -tree | grep -q 'Test Setup Wizard' && break; sleep 0.1; done\n"
-      "sleep 1\n"
+      "for i in $(seq 300); do xwininfo -name 'Test Setup Wizard' 2>/dev/null | grep -q IsViewable && break; "
+      "sleep 0.1; done\n"
       "xprop -name 'Test Setup Wizard' WM_NAME > '" + title.string() + "'\n"
-      "import -window root 'png:" + shot.string() + ".tmp' && mv '" + shot.string() + ".tmp' '" + shot.string() + "'\n"
+      // Until the window is drawn: a picture of the empty screen is far smaller.
+      "for i in $(seq 100); do import -window root 'png:" + shot.string() + ".tmp'; "
+      "[ $(stat -c %s '" + shot.string() + ".tmp') -gt 2000 ] && break; sleep 0.1; done\n"
+      "mv '" + shot.string() + ".tmp' '" + shot.string() + "'\n"
       "wait $pid\n";
   e2e::RunOptions o = options();
   o.timeout = std::chrono::seconds(180);

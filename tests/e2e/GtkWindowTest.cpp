@@ -32,9 +32,10 @@ class GtkWindowTest : public e2e::ProgramTest {
   // Runs script under an X server of its own, once the server answers; the
   // script gets the program as $0 and these shell functions: "window NAME"
   // waits for a visible window of that name and prints its id, "close ID"
-  // presses its close button. The server picks a free display itself
-  // (-displayfd), so tests running side by side never share one, and it is
-  // ended by its process id when the script is done.
+  // presses its close button, "appears FILE" waits for a file and "holds
+  // FILE TEXT" for a text in a file (each at most 60 s). The server picks a
+  // free display itself (-displayfd), so tests running side by side never
+  // share one, and it is ended by its process id when the script is done.
   e2e::Run underXvfb(const fs::path& app, const std::string& script, e2e::RunOptions o) {
     std::string server = "D='" + (root_ / "display").string() + "' L='" + (root_ / "xvfb.log").string() + "'\n" +
                          R"sh(Xvfb -displayfd 3 -noreset -screen 0 800x600x24 -nolisten tcp 3> "$D" 2> "$L" & server=$!
@@ -53,7 +54,11 @@ export DISPLAY=:$(cat "$D"); unset XAUTHORITY WAYLAND_DISPLAY
         "window() { for i in $(seq 300); do w=$(xdotool search --onlyvisible --name \"$1\" 2>/dev/null | "
         "head -1); [ -n \"$w\" ] && { echo \"$w\"; return 0; }; sleep 0.1; done; return 1; }\n"
         "close() { '" +
-        std::string(kCloseWindow) + "' \"$1\"; }\n";
+        std::string(kCloseWindow) +
+        "' \"$1\"; }\n"
+        "appears() { for i in $(seq 600); do [ -e \"$1\" ] && return 0; sleep 0.1; done; return 1; }\n"
+        "holds() { for i in $(seq 600); do grep -q \"$2\" \"$1\" 2>/dev/null && return 0; sleep 0.1; done; "
+        "return 1; }\n";
     std::string run = "(\n" + script + "\n)\nstatus=$?\nkill $server; wait $server\nexit $status\n";
     o.arguments = {"-c", server + functions + run, e2e::executableOf(app)};
     return e2e::runProgram("/bin/sh", root_ / "run", o);
@@ -64,25 +69,29 @@ export DISPLAY=:$(cat "$D"); unset XAUTHORITY WAYLAND_DISPLAY
   }
 };
 
-// The archive is held at 30 % until the close request is sent, so the
-// request surely comes while the extraction runs.
+// The archive is held at 30 % until the close request is sent, and the
+// request goes once the program has read those 30 %, so it surely comes
+// while the extraction runs.
 TEST_F(GtkWindowTest, CloseButtonCancelsDuringExtraction) {
   Dictionary info = {
       {"JavaVM", Value(Dictionary{{"SearchSequence", Value(Array{Value("R" + e2e::jdk17Home())})}})},
       {"qvr.jreUncompressedSize", Value::integer(e2e::gzipUncompressedSize(e2e::jdkArchive()))}};
   fs::path app = e2e::makeBundle(root_, info);
   setWindowTitle(app, "Close Button Test");
-  fs::path closed = root_ / "closed";
-  e2e::HeldArchive archive(app / "Contents/Resources/app/jre.tar.gz", e2e::jdkArchive(),
-                           [&] { return fs::exists(closed); });
+  fs::path closed = root_ / "closed", held = root_ / "held";
+  e2e::HeldArchive archive(
+      app / "Contents/Resources/app/jre.tar.gz", e2e::jdkArchive(), [&] { return fs::exists(closed); }, held);
   e2e::Run run = underXvfb(app,
                            "\"$0\" & pid=$!\n"
-                           "w=$(window 'Close Button Test') && sleep 0.5 && close \"$w\"\n"
-                           "touch '" +
+                           "w=$(window 'Close Button Test') && appears '" +
+                               held.string() +
+                               "' && close \"$w\"\n"
+                               "touch '" +
                                closed.string() +
                                "'\n"
                                "wait $pid\n",
                            options());
+  EXPECT_TRUE(fs::exists(held)) << "the extraction did not start";
   EXPECT_TRUE(fs::exists(closed));
   EXPECT_EQ(run.status, 1) << run.err;
   EXPECT_NE(run.err.find("Cancelled"), std::string::npos) << run.err;
@@ -92,29 +101,37 @@ TEST_F(GtkWindowTest, CloseButtonCancelsDuringExtraction) {
 }
 
 // Once the child runs there is nothing to cancel: the window stays until
-// the run ends, and the child's status is the program's.
+// the run ends, and the child's status is the program's. The child reads
+// its input (a named pipe held open by the script) to its end, so it runs
+// until the window has been looked at.
 TEST_F(GtkWindowTest, CloseButtonIsIgnoredOnceTheChildRuns) {
   Dictionary info = {
       {"JavaVM",
        Value(Dictionary{{"SearchSequence", Value(Array{Value("R" + e2e::jdk17Home())})},
-                        {"ArgumentArray", Value(Array{Value("--sleep=2500"), Value("--exit=6")})}})}};
+                        {"ArgumentArray", Value(Array{Value("--stdin"), Value("--exit=6")})}})}};
   fs::path app = e2e::makeBundle(root_, info);
   setWindowTitle(app, "Late Close Test");
-  fs::path out = root_ / "run/stdout", visible = root_ / "visible";
+  fs::path out = root_ / "run/stdout", visible = root_ / "visible", input = root_ / "input";
   e2e::Run run = underXvfb(app,
-                           "\"$0\" & pid=$!\n"
-                           "w=$(window 'Late Close Test')\n"
-                           "for i in $(seq 300); do grep -q sleeping '" +
+                           "mkfifo '" + input.string() + "'\n\"$0\" < '" + input.string() +
+                               "' & pid=$!\n"
+                               "exec 3> '" +
+                               input.string() +
+                               "'\n"
+                               "w=$(window 'Late Close Test')\n"
+                               "holds '" +
                                out.string() +
-                               "' && break; sleep 0.1; done\n"
+                               "' '^javaHome='\n"
                                "close \"$w\"; sleep 0.5\n"
                                "xdotool search --onlyvisible --name 'Late Close Test' > '" +
                                visible.string() +
                                "'\n"
+                               "exec 3>&-\n"
                                "wait $pid\n",
                            options());
   EXPECT_EQ(run.status, 6) << run.err;
-  EXPECT_NE(run.out.find("sleeping"), std::string::npos);
+  EXPECT_NE(run.out.find("javaHome="), std::string::npos);
+  EXPECT_NE(run.out.find("eof"), std::string::npos) << "the child did not run to its end";
   EXPECT_FALSE(e2e::slurp(visible).empty()) << "the window went with the close request";
   EXPECT_EQ(run.err.find("Cancelled"), std::string::npos) << run.err;
 }
@@ -139,11 +156,11 @@ TEST_F(GtkWindowTest, NoticeWithoutANoticeToolIsShownWithGtk) {
                     "xprop -id \"$w\" WM_NAME > '" +
                     title.string() +
                     "'\n"
-                    "sleep 0.5; import -window root 'png:" +
-                    shot.string() +
-                    "'\n"
+                    "for i in $(seq 100); do import -window root 'png:" +
+                    shot.string() + "'; [ $(stat -c %s '" + shot.string() +
+                    "') -gt 2000 ] && break; sleep 0.1; done\n"
                     "xdotool windowfocus --sync \"$w\" key --window \"$w\" Return\n"
-                    "for i in $(seq 100); do xdotool search --onlyvisible --name NoticeDemo > /dev/null || "
+                    "for i in $(seq 300); do xdotool search --onlyvisible --name NoticeDemo > /dev/null || "
                     "{ touch '" +
                     gone.string() + "'; break; }; sleep 0.1; done\n",
                 o);
