@@ -26,17 +26,28 @@ struct Setup {
     ::setenv("TMPDIR", "/tmp", 1);
     ::setenv("HOME", dir.c_str(), 1);
     for (int i = 0; i < 58; ++i)
-      ::setenv(("BENCH_VAR_" + std::to_string(i)).c_str(), ("/opt/value/number/" + std::to_string(i)).c_str(), 1);
+      ::setenv(("BENCH_VAR_" + std::to_string(i)).c_str(), ("/opt/value/number/" + std::to_string(i)).c_str(),
+               1);
     logStatus.store(2);
 
     std::ofstream out(dir + "/app.vmoptions");
     for (int i = 0; i < 500; ++i) {
       switch (i % 5) {
-        case 0: out << "# comment line " << i << "\n"; break;
-        case 1: out << "  -Dprop" << i << "=$APP_PACKAGE/Contents/Resources/x" << i << "\t\n"; break;
-        case 2: out << "-classpath/a ${BENCH_VAR_" << (i % 58) << "}/lib" << i << ".jar\n"; break;
-        case 3: out << "-Xss" << i << "k\r\n"; break;
-        default: out << "-Dplain.option.number." << i << "=value\n"; break;
+        case 0:
+          out << "# comment line " << i << "\n";
+          break;
+        case 1:
+          out << "  -Dprop" << i << "=$APP_PACKAGE/Contents/Resources/x" << i << "\t\n";
+          break;
+        case 2:
+          out << "-classpath/a ${BENCH_VAR_" << (i % 58) << "}/lib" << i << ".jar\n";
+          break;
+        case 3:
+          out << "-Xss" << i << "k\r\n";
+          break;
+        default:
+          out << "-Dplain.option.number." << i << "=value\n";
+          break;
       }
     }
   }
@@ -87,7 +98,8 @@ void BM_ReadOptionsFile500Lines(benchmark::State& state) {
   const std::string file = s.dir + "/app.vmoptions";
   for (auto _ : state) {
     std::vector<std::string> options;
-    benchmark::DoNotOptimize(launcher.readOptionsFile(file, options, std::string("base.jar"), s.dir + "/Setup.app"));
+    benchmark::DoNotOptimize(
+        launcher.readOptionsFile(file, options, std::string("base.jar"), s.dir + "/Setup.app"));
   }
   state.SetLabel("500 lines, 60 env vars");
 }

@@ -12,7 +12,8 @@ namespace {
 platform::Value sampleDictionary() {
   platform::Dictionary javaVM;
   javaVM["MainClass"] = platform::Value("com.example.Main");
-  javaVM["VMOptionArray"] = platform::Value(platform::Array{platform::Value("-Xmx512m"), platform::Value("-Dx=y")});
+  javaVM["VMOptionArray"] =
+      platform::Value(platform::Array{platform::Value("-Xmx512m"), platform::Value("-Dx=y")});
   platform::Dictionary info;
   info["JavaVM"] = platform::Value(javaVM);
   info["CFBundleName"] = platform::Value("Demo");

@@ -36,8 +36,12 @@ static int skip_header(void) {
     len |= next_byte() << 8;
     for (i = 0; i < len; i++) next_byte();
   }
-  if (flags & 8) do c = next_byte(); while (c > 0);
-  if (flags & 16) do c = next_byte(); while (c > 0);
+  if (flags & 8) do
+      c = next_byte();
+    while (c > 0);
+  if (flags & 16) do
+      c = next_byte();
+    while (c > 0);
   if (flags & 2) next_byte(), next_byte();
   return 0;
 }

@@ -48,7 +48,8 @@ struct Scratch {
   bool outsideUntouched() const {
     std::error_code ec;
     size_t entries = 0;
-    for (auto it = fs::directory_iterator(outside, ec); !ec && it != fs::directory_iterator(); ++it) ++entries;
+    for (auto it = fs::directory_iterator(outside, ec); !ec && it != fs::directory_iterator(); ++it)
+      ++entries;
     std::ifstream in(outside / "keep");
     std::string text;
     std::getline(in, text);

@@ -1,8 +1,6 @@
 // The application delegate with a recording window and a manual main queue:
 // the hide decision, the window texts, Cancel, and the archive installation's
 // progress, cancellation and failure paths.
-#include "mac_installer/AppDelegate.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -13,6 +11,7 @@
 #include <thread>
 
 #include "TestSupport.h"
+#include "mac_installer/AppDelegate.h"
 #include "mac_installer/Launcher.h"
 #include "platform/Bundle.h"
 #include "platform/Exception.h"
@@ -32,7 +31,10 @@ using test_support::TemporaryDirectory;
 namespace {
 
 // Every control records what was done to it, in one shared journal.
-struct RecordingWindow : platform::Window, platform::TextField, platform::Button, platform::ProgressIndicator,
+struct RecordingWindow : platform::Window,
+                         platform::TextField,
+                         platform::Button,
+                         platform::ProgressIndicator,
                          platform::ImageView {
   void setTitle(const std::string& t) override { journal.push_back("title=" + t); }
   void close() override { journal.push_back("close"); }
@@ -55,9 +57,7 @@ struct RecordingWindow : platform::Window, platform::TextField, platform::Button
 // Separate recorders per outlet, so the tests can tell the controls apart.
 struct Outlets {
   RecordingWindow window, icon, bar, button, label, progressLabel;
-  platform::WindowOutlets outlets() {
-    return {&window, &icon, &bar, &button, &label, &progressLabel};
-  }
+  platform::WindowOutlets outlets() { return {&window, &icon, &bar, &button, &label, &progressLabel}; }
 };
 
 class TestDelegate : public AppDelegate {
@@ -84,8 +84,8 @@ class AppDelegateTest : public ::testing::Test {
   void SetUp() override {
     fs::create_directories(root_ / "tmp");
     useBundle(Value(platform::Dictionary{{"CFBundleName", Value("Demo")}}));
-    platform::setNoticeHandlerForTesting(
-        [this](const std::optional<std::string>&, const std::string& message) { notices_.push_back(message); });
+    platform::setNoticeHandlerForTesting([this](const std::optional<std::string>&,
+                                                const std::string& message) { notices_.push_back(message); });
   }
   void TearDown() override {
     platform::setNoticeHandlerForTesting({});
@@ -289,7 +289,8 @@ TEST_F(AppDelegateTest, ProcessEndedAfterASignalEndsByThatSignal) {
 TEST_F(AppDelegateTest, UncompressedSizeSettingDefaultsAndClamps) {
   EXPECT_EQ(AppDelegate::uncompressedSizeSetting(nullptr), 6000000);
   Value values[] = {Value::integer(0), Value::integer(-5), Value("many"), Value(""), Value::boolean(true)};
-  for (const Value& v : values) EXPECT_EQ(AppDelegate::uncompressedSizeSetting(&v), 6000000) << v.description();
+  for (const Value& v : values)
+    EXPECT_EQ(AppDelegate::uncompressedSizeSetting(&v), 6000000) << v.description();
   Value big = Value::integer(5000000000LL), text = Value(" 123456"), huge = Value("99999999999999999999999");
   Value real = Value::real(2.5e6);
   EXPECT_EQ(AppDelegate::uncompressedSizeSetting(&big), 2147483647);
@@ -302,8 +303,8 @@ TEST_F(AppDelegateTest, ProgressMapsExtractionOnto0To70AndUnpackingOnto70To100) 
   auto delegate = makeDelegate();
   std::int32_t sizeSeen = 0;
   std::string destinationSeen, unpackSeen;
-  delegate->installers.untar = [&](const std::string& archive, const std::string& destination, std::int32_t size,
-                                   const AppDelegate::Progress& progress) {
+  delegate->installers.untar = [&](const std::string& archive, const std::string& destination,
+                                   std::int32_t size, const AppDelegate::Progress& progress) {
     EXPECT_EQ(archive, "/some/jre.tar.gz");
     destinationSeen = destination;
     sizeSeen = size;
@@ -364,7 +365,9 @@ TEST_F(AppDelegateTest, CancelDuringExtractionRaisesAtTheNextReport) {
     ++reportsAfterCancel;  // not reached: the report raised
     return UnTar::Result{};
   };
-  delegate->installers.unpack = [&](const std::string&, const AppDelegate::Progress&) { return unpacked = true; };
+  delegate->installers.unpack = [&](const std::string&, const AppDelegate::Progress&) {
+    return unpacked = true;
+  };
   platform::FileManager fileManager;
   try {
     delegate->handleTar("/a.tar.gz", fileManager);
@@ -388,7 +391,9 @@ TEST_F(AppDelegateTest, CancelBetweenThePhasesRaisesBeforeUnpacking) {
     delegate->cancelled = true;  // after the last report
     return fakeRuntime(destination);
   };
-  delegate->installers.unpack = [&](const std::string&, const AppDelegate::Progress&) { return unpacked = true; };
+  delegate->installers.unpack = [&](const std::string&, const AppDelegate::Progress&) {
+    return unpacked = true;
+  };
   platform::FileManager fileManager;
   EXPECT_THROW(delegate->handleTar("/a.tar.gz", fileManager), platform::Exception);
   EXPECT_FALSE(unpacked);
@@ -458,7 +463,9 @@ TEST_F(AppDelegateTest, ArchiveThatYieldsNoRuntimeEndsWithItsReasonAndNoTemporar
     bool unpacked = false;
     delegate->installers.untar = [&](const std::string&, const std::string& destination, std::int32_t,
                                      const AppDelegate::Progress&) { return c.extract(destination); };
-    delegate->installers.unpack = [&](const std::string&, const AppDelegate::Progress&) { return unpacked = true; };
+    delegate->installers.unpack = [&](const std::string&, const AppDelegate::Progress&) {
+      return unpacked = true;
+    };
     platform::FileManager fileManager;
     testing::internal::CaptureStderr();
     try {

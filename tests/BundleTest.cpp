@@ -1,7 +1,5 @@
 // Bundles: opening, information dictionaries, resources, localized strings
 // and the main bundle.
-#include "platform/Bundle.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,6 +10,7 @@
 
 #include "PlistSamples.h"
 #include "TestSupport.h"
+#include "platform/Bundle.h"
 #include "platform/FileManager.h"
 
 namespace fs = std::filesystem;
@@ -78,7 +77,8 @@ TEST_F(BundleTest, DamagedInfoPlistGivesEmptyDictionaryAndLogLine) {
     ASSERT_NE(bundle, nullptr);
     EXPECT_TRUE(bundle->infoDictionary().asDictionary()->empty());
     EXPECT_FALSE(bundle->identifier());
-    EXPECT_THAT(err, HasSubstr("could not read the information dictionary " + (app / "Contents/Info.plist").string()));
+    EXPECT_THAT(err, HasSubstr("could not read the information dictionary " +
+                               (app / "Contents/Info.plist").string()));
   }
 }
 
@@ -88,8 +88,10 @@ TEST_F(BundleTest, FindsResourcesInTheResourcesDirectory) {
   auto bundle = Bundle::open((dir_ / "A.app").string());
   ASSERT_NE(bundle, nullptr);
   EXPECT_EQ(bundle->resourcePath(), (dir_ / "A.app/Contents/Resources").string());
-  EXPECT_EQ(bundle->pathForResource("app/jre.tar", "gz"), (dir_ / "A.app/Contents/Resources/app/jre.tar.gz").string());
-  EXPECT_EQ(bundle->pathForResource("MainMenu.ui", ""), (dir_ / "A.app/Contents/Resources/MainMenu.ui").string());
+  EXPECT_EQ(bundle->pathForResource("app/jre.tar", "gz"),
+            (dir_ / "A.app/Contents/Resources/app/jre.tar.gz").string());
+  EXPECT_EQ(bundle->pathForResource("MainMenu.ui", ""),
+            (dir_ / "A.app/Contents/Resources/MainMenu.ui").string());
   EXPECT_FALSE(bundle->pathForResource("MainMenu", "nib"));
 }
 
@@ -97,7 +99,8 @@ TEST_F(BundleTest, LocalizedStringsFollowTheUsersLanguages) {
   fs::path app = dir_ / "L.app";
   writeFile(app / "Contents/Info.plist",
             "<plist><dict><key>CFBundleDevelopmentRegion</key><string>fr</string></dict></plist>");
-  writeFile(app / "Contents/Resources/en.lproj/Localizable.strings", "\"k\" = \"english\"; \"only-en\" = \"e\";");
+  writeFile(app / "Contents/Resources/en.lproj/Localizable.strings",
+            "\"k\" = \"english\"; \"only-en\" = \"e\";");
   writeFile(app / "Contents/Resources/fr.lproj/Localizable.strings", "\"k\" = \"fran\\U00e7ais\";");
   writeFile(app / "Contents/Resources/de.lproj/Localizable.strings", "\"k\" = \"deutsch\";");
   writeFile(app / "Contents/Resources/de.lproj/Other.strings", "\"k\" = \"andere Tabelle\";");
@@ -151,10 +154,12 @@ TEST_F(BundleTest, PreferredLanguagesFromTheEnvironment) {
 
 TEST_F(BundleTest, MainBundleCanBeReplacedAndReopened) {
   fs::path app = dir_ / "Main.app";
-  writeFile(app / "Contents/Info.plist", "<plist><dict><key>CFBundleName</key><string>One</string></dict></plist>");
+  writeFile(app / "Contents/Info.plist",
+            "<plist><dict><key>CFBundleName</key><string>One</string></dict></plist>");
   Bundle::setMainBundlePathForTesting(app.string());
   EXPECT_EQ(Bundle::mainBundle()->infoDictionary().getString("CFBundleName"), "One");
-  writeFile(app / "Contents/Info.plist", "<plist><dict><key>CFBundleName</key><string>Two</string></dict></plist>");
+  writeFile(app / "Contents/Info.plist",
+            "<plist><dict><key>CFBundleName</key><string>Two</string></dict></plist>");
   Bundle::setMainBundlePathForTesting(app.string());
   EXPECT_EQ(Bundle::mainBundle()->infoDictionary().getString("CFBundleName"), "Two");
 

@@ -21,7 +21,8 @@ class DLogTest : public testing::Test {
     logStatus = 0;
     ScopedEnv variable("QUORVANE_LOG", value);
     testing::internal::CaptureStderr();
-    _DLog("%s [Line %d] value %@", __PRETTY_FUNCTION__, __LINE__, static_cast<const platform::Value*>(nullptr));
+    _DLog("%s [Line %d] value %@", __PRETTY_FUNCTION__, __LINE__,
+          static_cast<const platform::Value*>(nullptr));
     return testing::internal::GetCapturedStderr();
   }
   std::int32_t saved_ = 0;

@@ -1,8 +1,6 @@
 // The directory handle: entries are created beneath it and never through a
 // symbolic link, with the kernel's one-call resolution and with the
 // component walk alike.
-#include "platform/DirectoryHandle.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +12,7 @@
 #include <sstream>
 
 #include "TestSupport.h"
+#include "platform/DirectoryHandle.h"
 
 namespace fs = std::filesystem;
 using platform::DirectoryHandle;
@@ -59,7 +58,7 @@ TEST_P(DirectoryHandleTest, CreatesDirectoriesFilesAndLinksBeneathItself) {
   ASSERT_TRUE(file) << std::strerror(error);
   EXPECT_TRUE(file.writeAll("data"));
   file.reset();
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(in("a/b/c/f").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640 & ~0022 & 0777);
   EXPECT_EQ(handle_.createSymbolicLink("a/link", "../../outside/keep"), 0);

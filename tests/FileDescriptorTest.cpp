@@ -1,13 +1,13 @@
 // The file-descriptor owner: closing on destruction and reset, moves, and
 // whole writes across a pipe.
-#include "platform/FileDescriptor.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
 #include <thread>
+
+#include "platform/FileDescriptor.h"
 
 using platform::FileDescriptor;
 

@@ -1,7 +1,7 @@
 // The format language: printf conversions, "%@", positional forms.
-#include "platform/Format.h"
-
 #include <gtest/gtest.h>
+
+#include "platform/Format.h"
 
 using platform::format;
 using platform::Value;

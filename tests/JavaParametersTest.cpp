@@ -79,8 +79,8 @@ Dictionary fullDescriptor() {
       {"WorkingDirectory", Value("$APP_PACKAGE/Contents")},
       {"ClassPath", Value("$APP_PACKAGE/a.jar:${MI_TEST_UNSET}")},
       {"VMOptionArray", strings({"-Da=$APP_PACKAGE", "-include-options \"inc.vmoptions\""})},
-      {"VersionSpecificVMOptions", Value(Array{Value("*1.8*"), strings({"-Dv8"}), Value("9-11"),
-                                               strings({"-Dv11"})})},
+      {"VersionSpecificVMOptions",
+       Value(Array{Value("*1.8*"), strings({"-Dv8"}), Value("9-11"), strings({"-Dv11"})})},
       {"OptionsFile", Value("$APP_PACKAGE/Contents/opts.vmoptions")},
       {"SplashFile", Value("$APP_PACKAGE/splash.png")},
       {"ModulePath", Value("${launcher:sys.launcherDirectory}/mods")},
@@ -109,14 +109,14 @@ TEST_F(JavaParametersTest, EveryKeyPresentGivesTheFullOrder) {
     launcher_.passDockOptions = true;
     Result r = run({"/prog", "-psn_0_1", "-J-Xmx512m", "app", "-psn_2", "${HOME}", "-J"});
     const std::string& b = bundle_;
-    EXPECT_THAT(r.options, ElementsAreArray({"-Da=" + b, std::string("-Dinc"), std::string("-Dv11"),
-                                             std::string("-Dbundlefile"), std::string("-Doptsfile"),
-                                             "-splash:" + b + "/splash.png",
-                                             "-Djava.class.path=" + b + "/a.jar:inc.jar", std::string("-p"),
-                                             b + "/mods", "-Xdock:icon=" + b + "/Contents/Resources/icon.icns",
-                                             std::string("-Xdock:name=Setup Tool"),
-                                             "-Dqvr.ownBundlePath=" + b, std::string("-Xmx512m"),
-                                             std::string("")}));
+    EXPECT_THAT(
+        r.options,
+        ElementsAreArray({"-Da=" + b, std::string("-Dinc"), std::string("-Dv11"), std::string("-Dbundlefile"),
+                          std::string("-Doptsfile"), "-splash:" + b + "/splash.png",
+                          "-Djava.class.path=" + b + "/a.jar:inc.jar", std::string("-p"), b + "/mods",
+                          "-Xdock:icon=" + b + "/Contents/Resources/icon.icns",
+                          std::string("-Xdock:name=Setup Tool"), "-Dqvr.ownBundlePath=" + b,
+                          std::string("-Xmx512m"), std::string("")}));
     EXPECT_THAT(r.args, ElementsAre(b + "/arg", ":", "app", "-psn_2", "${HOME}"));
     EXPECT_EQ(r.mainClass, "com.example.$APP_PACKAGE");
     EXPECT_TRUE(r.firstThread);
@@ -133,9 +133,10 @@ TEST_F(JavaParametersTest, DockTraitOffLeavesTheRestOfTheOrder) {
     launcher_.passDockOptions = false;
     Result r = run({"/prog", "-J-Xss1m"});
     const std::string& b = bundle_;
-    EXPECT_THAT(r.options, ElementsAreArray({"-Da=" + b, std::string("-Dv11"), "-splash:" + b + "/splash.png",
-                                             "-Djava.class.path=" + b + "/a.jar", std::string("-p"),
-                                             b + "/mods", "-Dqvr.ownBundlePath=" + b, std::string("-Xss1m")}));
+    EXPECT_THAT(r.options,
+                ElementsAreArray({"-Da=" + b, std::string("-Dv11"), "-splash:" + b + "/splash.png",
+                                  "-Djava.class.path=" + b + "/a.jar", std::string("-p"), b + "/mods",
+                                  "-Dqvr.ownBundlePath=" + b, std::string("-Xss1m")}));
   });
 }
 
@@ -238,8 +239,10 @@ TEST_F(JavaParametersTest, PredefinedIncludesResolveAgainstTheBundlesDirectory) 
     enterChild();
     ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
     std::vector<std::string> options;
-    Value entries = strings({"-include-options rel.vmoptions", "-include-options \"$APP_PACKAGE/Contents/in.vmoptions\"",
-                             "-include-options ~/h.vmoptions", "-include-options \"", "-Dlast=${launcher:sys.pathlistSeparator}"});
+    Value entries =
+        strings({"-include-options rel.vmoptions", "-include-options \"$APP_PACKAGE/Contents/in.vmoptions\"",
+                 "-include-options ~/h.vmoptions", "-include-options \"",
+                 "-Dlast=${launcher:sys.pathlistSeparator}"});
     EXPECT_EQ(launcher_.addPredefinedOptions(&entries, options, bundle_, "base.jar"), "rel.jar:base.jar");
     EXPECT_THAT(options, ElementsAre("-Drel", "-Din", "-Dhome", "-Dlast=:"));
     EXPECT_EQ(launcher_.addPredefinedOptions(nullptr, options, bundle_, std::nullopt), std::nullopt);

@@ -43,8 +43,9 @@ class LauncherDialogTest : public testing::Test {
 
   // The application bundle with the given top-level dictionary entries.
   void makeApp(const std::string& entries) {
-    writeFile(app_ / "Contents/Info.plist", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" +
-                                                entries + "</dict></plist>");
+    writeFile(app_ / "Contents/Info.plist",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" + entries +
+                  "</dict></plist>");
     platform::Bundle::setMainBundlePathForTesting(app_.string());
   }
   void makeCatalogue(const fs::path& baseDir, const std::string& strings) {
@@ -88,8 +89,9 @@ TEST_F(LauncherDialogTest, CatalogueUnderAppPackageBaseDirFormatsTwoValues) {
 
 TEST_F(LauncherDialogTest, OneValueAndNoValue) {
   makeApp(std::string(kName) + kBaseDirInApp);
-  makeCatalogue(app_ / "Contents/Resources",
-                "\"marlet.InternalError\" = \"Failed: %@\";\n\"DownloadJreError\" = \"No download (100%).\";\n");
+  makeCatalogue(
+      app_ / "Contents/Resources",
+      "\"marlet.InternalError\" = \"Failed: %@\";\n\"DownloadJreError\" = \"No download (100%).\";\n");
   Launcher::displayError(kInternalError, "Could not load JRE.");
   Launcher::displayError(kDownloadJreError);
   ASSERT_EQ(notices_.size(), 2u);
@@ -127,7 +129,8 @@ TEST_F(LauncherDialogTest, BaseDirWithoutCatalogueLogsNotFoundAndShowsNothing) {
 
 TEST_F(LauncherDialogTest, WithoutBaseDirTheApplicationsOwnTableServes) {
   makeApp(kName);
-  writeFile(app_ / "Contents/Resources/en.lproj/Localizable.strings", "\"DownloadJreError\" = \"own table\";");
+  writeFile(app_ / "Contents/Resources/en.lproj/Localizable.strings",
+            "\"DownloadJreError\" = \"own table\";");
   Launcher::displayError(kDownloadJreError);
   Launcher::displayError("NotInTable");
   ASSERT_EQ(notices_.size(), 2u);
@@ -158,7 +161,8 @@ TEST_F(LauncherDialogTest, HostileCatalogueFormatsAreMarkedNotObeyed) {
   makeCatalogue(app_ / "Contents/Resources", "\"k\" = \"%99999999999999999999$@ %n %s %d %@ %@ %@\";");
   Launcher::displayError("k", "one", "two");
   ASSERT_EQ(notices_.size(), 1u);
-  EXPECT_EQ(notices_[0].message, "(bad format) (bad format) two (bad format) (bad format) (bad format) (bad format)");
+  EXPECT_EQ(notices_[0].message,
+            "(bad format) (bad format) two (bad format) (bad format) (bad format) (bad format)");
 }
 
 TEST_F(LauncherDialogTest, DamagedInfoPlistStillShowsTheKey) {

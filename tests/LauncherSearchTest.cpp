@@ -33,9 +33,8 @@ class LauncherSearchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     savedLog = logStatus.exchange(1);
-    platform::setNoticeHandlerForTesting([this](const std::optional<std::string>&, const std::string& message) {
-      notices.push_back(message);
-    });
+    platform::setNoticeHandlerForTesting([this](const std::optional<std::string>&,
+                                                const std::string& message) { notices.push_back(message); });
     launcher.internetPluginPath = dir / "plugin/JavaAppletPlugin.plugin";
     launcher.virtualMachinesDirectory = dir / "jvm";
     fs::create_directories(dir / "path");
@@ -495,11 +494,12 @@ TEST_F(LauncherSearchTest, EmptySequenceSearchesNothing) {
 TEST_F(LauncherSearchTest, SequenceEntriesRunInOrderUntilOneIsFound) {
   ScopedEnv jre("MI_SEARCH_TEST_JRE", writeRuntime(dir, "env/jre.bundle", versioned("11.0.2")).c_str());
   ScopedEnv unset("MI_SEARCH_TEST_UNSET", nullptr);
-  makeApp("App", withSequence({Value(""), Value::integer(5), Value("EMI_SEARCH_TEST_UNSET"),
-                               Value("X" + writeRuntime(dir, "other/jre.bundle")), Value("R" + (dir / "missing")),
-                               Value("R" + writeRuntime(dir, "refused/jre.bundle", versioned("1.6.0_45"))),
-                               Value("EMI_SEARCH_TEST_JRE"), Value("R" + writeRuntime(dir, "later/jre.bundle"))},
-                              {{"qvr.minVersion", Value("1.7")}}));
+  makeApp("App",
+          withSequence({Value(""), Value::integer(5), Value("EMI_SEARCH_TEST_UNSET"),
+                        Value("X" + writeRuntime(dir, "other/jre.bundle")), Value("R" + (dir / "missing")),
+                        Value("R" + writeRuntime(dir, "refused/jre.bundle", versioned("1.6.0_45"))),
+                        Value("EMI_SEARCH_TEST_JRE"), Value("R" + writeRuntime(dir, "later/jre.bundle"))},
+                       {{"qvr.minVersion", Value("1.7")}}));
   capture();
   EXPECT_EQ(launcher.findJavaBundle(false), dir / "env/jre.bundle");
   std::string log = captured();
@@ -525,7 +525,8 @@ TEST_F(LauncherSearchTest, MissingSequenceDirectoryIsClearedAtTheEnd) {
 }
 
 TEST_F(LauncherSearchTest, EachStandardLocationsEntrySearchesAgain) {
-  makeApp("App", withSequence({Value("Y"), Value("Yignored"), Value("R" + writeRuntime(dir, "seq/jre.bundle"))}));
+  makeApp("App",
+          withSequence({Value("Y"), Value("Yignored"), Value("R" + writeRuntime(dir, "seq/jre.bundle"))}));
   writeRuntime(dir, "jvm/jdk-11.jdk", versioned("11.0.2"));
   capture();
   launcher.findJavaBundle(false);
@@ -592,16 +593,16 @@ TEST_F(LauncherSearchTest, FailureReportGivesTheConstraintsAndEachRefusalInWords
   noJava.java = false;
   fs::create_directories(dir / "empty");
   ScopedEnv unset("MI_REPORT_UNSET", nullptr);
-  makeApp("App",
-          withSequence(
-              {Value("R" + makeJdkHome("old", "17.0.13")), Value("R" + makeJdkHome("new", "31")),
-               Value("R" + makeJdkHome("ea", "22-ea")), Value("R" + writeRuntime(dir, "other.bundle", otherVendor)),
-               Value("R" + writeRuntime(dir, "arm.bundle", arm)), Value("R" + writeRuntime(dir, "nojava.bundle", noJava)),
-               Value("R" + (dir / "empty")), Value("R" + (dir / "missing")), Value("EMI_REPORT_UNSET"),
-               Value("R" + (dir / "old"))},
-              {{"qvr.minVersion", Value("21")},
-               {"qvr.maxVersion", Value("30")},
-               {"qvr.vmIdPrefix", Value("com.vendor")}}));
+  makeApp("App", withSequence(
+                     {Value("R" + makeJdkHome("old", "17.0.13")), Value("R" + makeJdkHome("new", "31")),
+                      Value("R" + makeJdkHome("ea", "22-ea")),
+                      Value("R" + writeRuntime(dir, "other.bundle", otherVendor)),
+                      Value("R" + writeRuntime(dir, "arm.bundle", arm)),
+                      Value("R" + writeRuntime(dir, "nojava.bundle", noJava)), Value("R" + (dir / "empty")),
+                      Value("R" + (dir / "missing")), Value("EMI_REPORT_UNSET"), Value("R" + (dir / "old"))},
+                     {{"qvr.minVersion", Value("21")},
+                      {"qvr.maxVersion", Value("30")},
+                      {"qvr.vmIdPrefix", Value("com.vendor")}}));
   EXPECT_EQ(launcher.findJavaBundle(false), std::nullopt);
   EXPECT_EQ(launcher.findJavaBundle(true), std::nullopt);  // no qvr.appId: the registry adds nothing
 

@@ -1,7 +1,5 @@
 // Notices: the terminal line, and the detached dialog that never makes the
 // caller wait. A stand-in zenity on PATH records how it was started.
-#include "platform/Notice.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -15,6 +13,7 @@
 
 #include "TestSupport.h"
 #include "platform/Exception.h"
+#include "platform/Notice.h"
 
 namespace fs = std::filesystem;
 using test_support::ScopedEnv;
@@ -28,8 +27,9 @@ class NoticeTest : public testing::Test {
   void SetUp() override {
     // Records its arguments one per line, says something on standard error
     // (which must not reach ours), then stays open like a real dialog.
-    std::ofstream(dir_ / "zenity") << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"" << (dir_ / "args.tmp").string()
-                                   << "\"\nmv \"" << (dir_ / "args.tmp").string() << "\" \"" << (dir_ / "args").string()
+    std::ofstream(dir_ / "zenity") << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \""
+                                   << (dir_ / "args.tmp").string() << "\"\nmv \""
+                                   << (dir_ / "args.tmp").string() << "\" \"" << (dir_ / "args").string()
                                    << "\"\necho dialog-noise >&2\nsleep 3\n";
     fs::permissions(dir_ / "zenity", fs::perms::owner_all);
   }
@@ -60,7 +60,8 @@ TEST_F(NoticeTest, ShowsADetachedDialogWithoutWaiting) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_LT(took, std::chrono::seconds(2));  // the stand-in stays open for 3 s
-  EXPECT_EQ(args, (std::vector<std::string>{"--error", "--no-markup", "--text=Java 11 is needed.", "--title=Demo"}));
+  EXPECT_EQ(args, (std::vector<std::string>{"--error", "--no-markup", "--text=Java 11 is needed.",
+                                            "--title=Demo"}));
   EXPECT_EQ(err, "Demo: Java 11 is needed.\n");
 }
 
@@ -91,6 +92,7 @@ TEST(ExceptionTest, CarriesNameReasonAndCallStack) {
     ASSERT_FALSE(e.callStackSymbols().empty());
     std::string all;
     for (const auto& s : e.callStackSymbols()) all += s + "\n";
-    EXPECT_THAT(all, HasSubstr("ExceptionTest_CarriesNameReasonAndCallStack"));  // symbols, not bare addresses
+    EXPECT_THAT(all,
+                HasSubstr("ExceptionTest_CarriesNameReasonAndCallStack"));  // symbols, not bare addresses
   }
 }

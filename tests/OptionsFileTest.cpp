@@ -24,7 +24,8 @@ class OptionsFileTest : public testing::Test {
   }
   void TearDown() override { platform::Bundle::setMainBundlePathForTesting(std::nullopt); }
 
-  std::optional<std::string> read(const std::string& path, std::optional<std::string> classPath = std::nullopt) {
+  std::optional<std::string> read(const std::string& path,
+                                  std::optional<std::string> classPath = std::nullopt) {
     return launcher_.readOptionsFile(path, options_, std::move(classPath), bundle_);
   }
 
@@ -42,8 +43,9 @@ TEST_F(OptionsFileTest, LineEndsBlanksAndCommentsGiveTheSameOptions) {
   writeFile(dir_ / "crlf.vmoptions", "-Xmx1g\r\n\r\n# a comment\r\n-Dname=a # b\r\n-Dlast\r\n");
   writeFile(dir_ / "cr.vmoptions", "-Xmx1g\r\r# a comment\r-Dname=a # b\r-Dlast\r");
   // Tab, blank, no-break space (U+00A0) and ideographic space (U+3000).
-  writeFile(dir_ / "blanks.vmoptions",
-            "\t -Xmx1g \t\n\xC2\xA0\xE3\x80\x80\n  \t# a comment\n\xC2\xA0-Dname=a # b\xE3\x80\x80\n -Dlast  ");
+  writeFile(
+      dir_ / "blanks.vmoptions",
+      "\t -Xmx1g \t\n\xC2\xA0\xE3\x80\x80\n  \t# a comment\n\xC2\xA0-Dname=a # b\xE3\x80\x80\n -Dlast  ");
   for (const char* name : {"lf", "crlf", "cr", "blanks"}) {
     options_.clear();
     EXPECT_EQ(read(dir_ / (std::string(name) + ".vmoptions"), "keep.jar"), "keep.jar");
@@ -82,15 +84,15 @@ TEST_F(OptionsFileTest, PrependOrAppendWithoutClassPathAddsNoEmptyEntry) {
 
 TEST_F(OptionsFileTest, LinesAreSubstitutedBeforeTheyAreRead) {
   ScopedEnv lib("MI_TEST_LIB", "/opt/lib");
-  writeFile(dir_ / "v.vmoptions",
-            "-Dapp=$APP_PACKAGE\n-classpath/a ${MI_TEST_LIB}/x.jar\n-Dsep=${launcher:sys.pathlistSeparator}\n");
+  writeFile(
+      dir_ / "v.vmoptions",
+      "-Dapp=$APP_PACKAGE\n-classpath/a ${MI_TEST_LIB}/x.jar\n-Dsep=${launcher:sys.pathlistSeparator}\n");
   EXPECT_EQ(read(dir_ / "v.vmoptions", "a.jar"), "a.jar:/opt/lib/x.jar");
   EXPECT_THAT(options_, ElementsAre("-Dapp=" + bundle_, "-Dsep=:"));
 }
 
 TEST_F(OptionsFileTest, QuotedRelativeIncludeIsReadFromTheIncludingFilesDirectory) {
-  writeFile(dir_ / "x/y/app.vmoptions",
-            "-Dbefore\n-include-options \"extra.vmoptions\"\n-Dafter\n");
+  writeFile(dir_ / "x/y/app.vmoptions", "-Dbefore\n-include-options \"extra.vmoptions\"\n-Dafter\n");
   writeFile(dir_ / "x/y/extra.vmoptions", "-Dextra\n-classpath/a extra.jar\n");
   // A file of the same name in the current directory must not be taken.
   writeFile(dir_ / "extra.vmoptions", "-Dwrong\n");

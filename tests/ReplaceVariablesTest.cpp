@@ -20,7 +20,9 @@ class ReplaceVariablesTest : public testing::Test {
   }
   void TearDown() override { platform::Bundle::setMainBundlePathForTesting(std::nullopt); }
 
-  std::string replaced(const std::string& text) { return launcher_.replaceVariables(text).value_or("(absent)"); }
+  std::string replaced(const std::string& text) {
+    return launcher_.replaceVariables(text).value_or("(absent)");
+  }
 
   TemporaryDirectory dir_;
   std::string bundle_;

@@ -2,8 +2,6 @@
 // process ended by a caught signal as though it had never been caught. Each
 // case runs in a child process of its own (signal dispositions are
 // process-wide).
-#include "platform/Signals.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -13,6 +11,7 @@
 #include <thread>
 
 #include "platform/Application.h"
+#include "platform/Signals.h"
 
 namespace {
 

@@ -1,9 +1,8 @@
 // Strings tables: the "key" = "value"; form in UTF-8 and UTF-16, and the
 // property-list form.
-#include "platform/StringsTable.h"
-
 #include <gtest/gtest.h>
 
+#include "platform/StringsTable.h"
 #include "platform/Value.h"
 
 using platform::parseStringsTable;

@@ -1,6 +1,4 @@
 // Child processes: arguments, status, input pipe, signals and start failures.
-#include "platform/Task.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/time.h>
@@ -15,6 +13,7 @@
 
 #include "TestSupport.h"
 #include "platform/Exception.h"
+#include "platform/Task.h"
 
 namespace fs = std::filesystem;
 using platform::Task;
@@ -27,7 +26,8 @@ class TaskTest : public ::testing::Test {
  protected:
   std::string path(const std::string& name) const { return dir_ / name; }
   // Runs "sh -c script sh args..." and returns the task, launched.
-  static void shell(Task& task, const std::string& script, std::vector<std::string> args = {}, bool pipe = false) {
+  static void shell(Task& task, const std::string& script, std::vector<std::string> args = {},
+                    bool pipe = false) {
     std::vector<std::string> all = {"-c", script, "sh"};
     all.insert(all.end(), args.begin(), args.end());
     task.setLaunchPath("/bin/sh");

@@ -1,7 +1,5 @@
 // Archive extraction: archives made by GNU tar in its three formats and by
 // hand for what tar will not write (hostile names, odd sizes, truncation).
-#include "mac_installer/UnTar.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -21,6 +19,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "mac_installer/UnTar.h"
 #include "platform/Exception.h"
 
 namespace fs = std::filesystem;
@@ -63,7 +62,12 @@ class TarBuilder {
     std::snprintf(block + 136, 12, "%011o", 0);
     block[156] = h.type;
     std::memcpy(block + 157, h.linkName.data(), std::min<size_t>(h.linkName.size(), 100));
-    if (!h.noMagic) std::memcpy(block + 257, h.gnuMagic ? "ustar  " : "ustar\0" "00", 8);
+    if (!h.noMagic)
+      std::memcpy(block + 257,
+                  h.gnuMagic ? "ustar  "
+                             : "ustar\0"
+                               "00",
+                  8);
     std::memcpy(block + 345, h.prefix.data(), std::min<size_t>(h.prefix.size(), 155));
     std::memset(block + 148, ' ', 8);
     unsigned sum = 0;
@@ -77,7 +81,9 @@ class TarBuilder {
   TarBuilder& file(const std::string& name, const std::string& data, const std::string& mode = "0000644") {
     return add({.name = name, .mode = mode}, data);
   }
-  TarBuilder& directory(const std::string& name) { return add({.name = name, .type = '5', .mode = "0000755"}); }
+  TarBuilder& directory(const std::string& name) {
+    return add({.name = name, .type = '5', .mode = "0000755"});
+  }
   TarBuilder& link(const std::string& name, const std::string& target) {
     return add({.name = name, .type = '2', .mode = "0000777", .linkName = target});
   }
@@ -123,23 +129,23 @@ class UnTarTest : public ::testing::Test {
   std::string at(const std::string& name) const { return dest() + "/" + name; }
 
   static mode_t modeOf(const std::string& file) {
-    struct stat st{};
+    struct stat st {};
     EXPECT_EQ(::lstat(file.c_str(), &st), 0) << file;
     return st.st_mode & 07777;
   }
   static bool isLink(const std::string& file) {
-    struct stat st{};
+    struct stat st {};
     return ::lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
   }
   static bool exists(const std::string& file) {
-    struct stat st{};
+    struct stat st {};
     return ::lstat(file.c_str(), &st) == 0;
   }
   // Every path below root with its kind, mode, size, content or link target.
   static std::map<std::string, std::string> snapshot(const fs::path& root) {
     std::map<std::string, std::string> out;
     for (const auto& e : fs::recursive_directory_iterator(root)) {
-      struct stat st{};
+      struct stat st {};
       ::lstat(e.path().c_str(), &st);
       std::string what = std::to_string(st.st_mode & 0170777) + " ";
       if (S_ISLNK(st.st_mode))
@@ -160,7 +166,8 @@ class UnTarTest : public ::testing::Test {
   Outcome extract(const std::string& file, std::int32_t length = 1000000) {
     Outcome run;
     testing::internal::CaptureStderr();
-    run.result = UnTar::untar(file, dest(), length, [&](double p) { run.reports.push_back(p); }, resolution_);
+    run.result = UnTar::untar(
+        file, dest(), length, [&](double p) { run.reports.push_back(p); }, resolution_);
     run.log = testing::internal::GetCapturedStderr();
     return run;
   }
@@ -176,7 +183,8 @@ class UnTarTest : public ::testing::Test {
 };
 
 // The same cases with either way of resolving paths beneath the destination.
-class UnTarContainmentTest : public UnTarTest, public ::testing::WithParamInterface<platform::PathResolution> {
+class UnTarContainmentTest : public UnTarTest,
+                             public ::testing::WithParamInterface<platform::PathResolution> {
  protected:
   void SetUp() override {
     UnTarTest::SetUp();
@@ -472,8 +480,9 @@ TEST_F(UnTarTest, GzipStreamCutShortIsReportedAfterExtractedFiles) {
 
 TEST_F(UnTarTest, UnreadableOrEmptyArchives) {
   Outcome missing = extract(path("nothing-here"));
-  EXPECT_NE(missing.log.find("error reading JRE open(" + path("nothing-here") + "): No such file or directory"),
-            std::string::npos)
+  EXPECT_NE(
+      missing.log.find("error reading JRE open(" + path("nothing-here") + "): No such file or directory"),
+      std::string::npos)
       << missing.log;
   EXPECT_TRUE(missing.reports.empty());
 
@@ -553,7 +562,10 @@ TEST_F(UnTarTest, HandMadeLongNamesLandAtTheirRealPath) {
 
 TEST_F(UnTarTest, OversizedHeaderExtensionEndsExtraction) {
   TarBuilder t;
-  t.file("before", "b").add({.name = "././@LongLink", .type = 'L'}, std::string(70000, 'L')).file("x", "x").end();
+  t.file("before", "b")
+      .add({.name = "././@LongLink", .type = 'L'}, std::string(70000, 'L'))
+      .file("x", "x")
+      .end();
   Outcome run = extract(archive(t));
   EXPECT_NE(run.log.find("ERROR: header extension too long (70000 bytes)"), std::string::npos) << run.log;
   EXPECT_EQ(slurp(at("before")), "b");
@@ -640,18 +652,21 @@ TEST_F(UnTarTest, ResultTellsWhetherTheArchiveWasExtractedCompletelyOrItsFirstFa
       {"two gzip members", gzipped(tar.substr(0, 1500)) + gzipped(tar.substr(1500)), ""},
       {"bytes after the gzip member", gz + "trailing bytes", ""},
       {"empty", "", "the archive is empty"},
-      {"web page", "<!DOCTYPE html>\n<html><body>Not Found</body></html>\n", "it is not a gzip-compressed tar archive"},
+      {"web page", "<!DOCTYPE html>\n<html><body>Not Found</body></html>\n",
+       "it is not a gzip-compressed tar archive"},
       {"long web page", std::string(3000, ' ') + "<html></html>", "it is not a gzip-compressed tar archive"},
       {"compressed web page", gzipped("<html><body>Not Found</body></html>"),
        "it is compressed but holds no tar archive"},
-      {"cut in a header", tar.substr(0, bHeader + 100), "the archive is damaged (it ends inside an entry header)"},
+      {"cut in a header", tar.substr(0, bHeader + 100),
+       "the archive is damaged (it ends inside an entry header)"},
       {"cut in data", gzipped(tar.substr(0, 1024 + 1000)), "the archive is damaged (it ends inside a file)"},
       {"no end marker", gzipped(tar.substr(0, bHeader + 1024)), "the archive is damaged (it ends early)"},
       {"compressed data cut short", gz.substr(0, gz.size() - 12), "the archive is damaged (it ends"},
       {"corrupt deflate data", badDeflate, "the archive is damaged (its compressed data is invalid: "},
       {"checksum", badCheck, "the archive is damaged (its checksum does not match its contents)"},
       {"length", badLength, "the archive is damaged (its length does not match its contents)"},
-      {"refused entry, then more failures", gzipped(unsafe.bytes()), "it holds an entry outside its folder: ../x"},
+      {"refused entry, then more failures", gzipped(unsafe.bytes()),
+       "it holds an entry outside its folder: ../x"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -703,7 +718,8 @@ TEST_P(UnTarContainmentTest, DirectorySwappedForAnOutsideLinkNeverLeadsOutside) 
     std::atomic<long> count{0};
     std::thread swapper([&] {
       while (!done)
-        if (::renameat2(AT_FDCWD, at("d").c_str(), AT_FDCWD, at("swap").c_str(), RENAME_EXCHANGE) == 0) ++count;
+        if (::renameat2(AT_FDCWD, at("d").c_str(), AT_FDCWD, at("swap").c_str(), RENAME_EXCHANGE) == 0)
+          ++count;
     });
     testing::internal::CaptureStderr();
     UnTar::untar(file, dest(), 0, nullptr, resolution_);
@@ -711,7 +727,8 @@ TEST_P(UnTarContainmentTest, DirectorySwappedForAnOutsideLinkNeverLeadsOutside) 
     done = true;
     swapper.join();
     swaps += count;
-    ASSERT_EQ(snapshot(sibling()), outsideBefore) << "created outside the destination after " << swaps << " swaps";
+    ASSERT_EQ(snapshot(sibling()), outsideBefore)
+        << "created outside the destination after " << swaps << " swaps";
   }
   EXPECT_GE(swaps, 1000);
 }

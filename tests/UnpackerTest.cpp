@@ -1,7 +1,5 @@
 // Packed-jar unpacking: which files are found, the tool's command line, the
 // progress reports and the stop at the first failure.
-#include "mac_installer/Unpacker.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -12,6 +10,7 @@
 
 #include "ExecutableHeaders.h"
 #include "TestSupport.h"
+#include "mac_installer/Unpacker.h"
 #include "platform/Exception.h"
 
 namespace {
@@ -23,7 +22,9 @@ using test_support::TemporaryDirectory;
 class UnpackerTest : public ::testing::Test {
  protected:
   std::string home() const { return dir / "home"; }
-  std::string pack(const std::string& relative) { return dir.write("home/" + relative, "packed:" + relative); }
+  std::string pack(const std::string& relative) {
+    return dir.write("home/" + relative, "packed:" + relative);
+  }
 
   // A fake tool: records its arguments one per line, writes the jar from the
   // packed file, removes the packed file when given "-r", and exits with
@@ -31,9 +32,12 @@ class UnpackerTest : public ::testing::Test {
   void writeTool(const std::string& failName = "", int failStatus = 3) {
     std::string script =
         "#!/bin/sh\n"
-        "printf '%s\\n' \"$@\" >> '" + calls() + "'\n"
-        "case \"$2\" in */" + (failName.empty() ? std::string("\\0never") : failName) +
-        ") exit " + std::to_string(failStatus) + ";; esac\n"
+        "printf '%s\\n' \"$@\" >> '" +
+        calls() +
+        "'\n"
+        "case \"$2\" in */" +
+        (failName.empty() ? std::string("\\0never") : failName) + ") exit " + std::to_string(failStatus) +
+        ";; esac\n"
         "cat \"$2\" > \"$3\" || exit 9\n"
         "[ \"$1\" = -r ] && rm \"$2\"\n"
         "exit 0\n";
@@ -158,9 +162,9 @@ TEST_F(UnpackerTest, PackedFileGoneBeforeItsTurnStillAdvancesProgress) {
   pack("lib/a.jar.pack");
   pack("lib/ext/b.jar.pack");
   // The tool run for the first file removes the other one as well.
-  std::string tool = dir.write("home/bin/unpack200",
-                               "#!/bin/sh\ncat \"$2\" > \"$3\"; rm -f \"$2\" '" + (dir / "home/lib/ext/b.jar.pack") +
-                                   "'\necho run >> '" + calls() + "'\n");
+  std::string tool = dir.write("home/bin/unpack200", "#!/bin/sh\ncat \"$2\" > \"$3\"; rm -f \"$2\" '" +
+                                                         (dir / "home/lib/ext/b.jar.pack") +
+                                                         "'\necho run >> '" + calls() + "'\n");
   ::chmod(tool.c_str(), 0755);
   std::vector<double> reports;
   EXPECT_TRUE(run(&reports));

@@ -1,11 +1,10 @@
 // User defaults: domain files, suites, the global domain and the Java
 // preferences store.
-#include "platform/UserDefaults.h"
-
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
 #include "platform/Bundle.h"
+#include "platform/UserDefaults.h"
 
 using platform::Dictionary;
 using platform::UserDefaults;

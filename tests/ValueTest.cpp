@@ -1,11 +1,10 @@
 // Property-list values: parsing, description form, truth values.
-#include "platform/Value.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "PlistSamples.h"
+#include "platform/Value.h"
 
 using platform::Array;
 using platform::Dictionary;
@@ -99,23 +98,35 @@ TEST(ValueTest, TruthValuesOfSettings) {
     bool expected;
   };
   const Case cases[] = {
-      {Value::boolean(true), true},   {Value::boolean(false), false},
-      {Value::integer(0), false},     {Value::integer(-7), true},
-      {Value::real(0.0), false},      {Value::real(0.25), true},
-      {Value("YES"), true},           {Value("yes"), true},
-      {Value("true"), true},          {Value("Tuesday"), true},
-      {Value("1"), true},             {Value("  +007"), true},
-      {Value("-9"), true},            {Value("\t\n y"), true},
-      {Value("0"), false},            {Value("000"), false},
-      {Value("0x1"), false},          {Value("no"), false},
-      {Value("false"), false},        {Value(""), false},
-      {Value("   "), false},          {Value("+-1"), false},
-      {Value(" - 1"), false},         {Value("on"), false},
+      {Value::boolean(true), true},
+      {Value::boolean(false), false},
+      {Value::integer(0), false},
+      {Value::integer(-7), true},
+      {Value::real(0.0), false},
+      {Value::real(0.25), true},
+      {Value("YES"), true},
+      {Value("yes"), true},
+      {Value("true"), true},
+      {Value("Tuesday"), true},
+      {Value("1"), true},
+      {Value("  +007"), true},
+      {Value("-9"), true},
+      {Value("\t\n y"), true},
+      {Value("0"), false},
+      {Value("000"), false},
+      {Value("0x1"), false},
+      {Value("no"), false},
+      {Value("false"), false},
+      {Value(""), false},
+      {Value("   "), false},
+      {Value("+-1"), false},
+      {Value(" - 1"), false},
+      {Value("on"), false},
       {Value(Array{Value("yes")}), false},
-      {Value(Dictionary{}), false},   {Value(), false},
+      {Value(Dictionary{}), false},
+      {Value(), false},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(platform::truthValue(&c.value), c.expected) << c.value.description();
+  for (const auto& c : cases) EXPECT_EQ(platform::truthValue(&c.value), c.expected) << c.value.description();
   EXPECT_FALSE(platform::truthValue(nullptr));
 }
 
@@ -135,27 +146,29 @@ TEST(ValueTest, MalformedListsAreAbsent) {
   // Dictionary keys holding a NUL character (ASCII and UTF-16): the parser
   // library would abort the process on reading them.
   const unsigned char nulKeys[][53] = {
-      {0x62, 0x70, 0x6c, 0x69, 0x73, 0x74, 0x30, 0x30, 0xd1, 0x01, 0x02, 0x53, 0x61, 0x00, 0x62, 0x51, 0x76, 0x08,
-       0x0b, 0x0f, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03,
-       0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x11},
-      {0x62, 0x70, 0x6c, 0x69, 0x73, 0x74, 0x30, 0x30, 0xd1, 0x01, 0x02, 0x62, 0x00, 0xe9, 0x00, 0x00, 0x51, 0x76,
-       0x08, 0x0b, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-       0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x12},
+      {0x62, 0x70, 0x6c, 0x69, 0x73, 0x74, 0x30, 0x30, 0xd1, 0x01, 0x02, 0x53, 0x61,
+       0x00, 0x62, 0x51, 0x76, 0x08, 0x0b, 0x0f, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+       0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00,
+       0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x11},
+      {0x62, 0x70, 0x6c, 0x69, 0x73, 0x74, 0x30, 0x30, 0xd1, 0x01, 0x02, 0x62, 0x00, 0xe9,
+       0x00, 0x00, 0x51, 0x76, 0x08, 0x0b, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01,
+       0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00,
+       0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x12},
   };
   EXPECT_FALSE(Value::parse(std::string(reinterpret_cast<const char*>(nulKeys[0]), 52)));
   EXPECT_FALSE(Value::parse(std::string(reinterpret_cast<const char*>(nulKeys[1]), 53)));
 
   // An array that holds itself.
-  const unsigned char cycle[] = {0x62, 0x70, 0x6c, 0x69, 0x73, 0x74, 0x30, 0x30, 0xa1, 0x00, 0x08, 0, 0, 0, 0, 0, 0,
-                                 1, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0a};
+  const unsigned char cycle[] = {
+      0x62, 0x70, 0x6c, 0x69, 0x73, 0x74, 0x30, 0x30, 0xa1, 0x00, 0x08, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0,   0,
+      0,    0,    0,    0,    1,    0,    0,    0,    0,    0,    0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0a};
   EXPECT_FALSE(Value::parse(std::string(reinterpret_cast<const char*>(cycle), sizeof cycle)));
 
   // Damaged bytes inside an otherwise well-formed binary list.
   std::mt19937 random(7);
   for (int round = 0; round < 500; ++round) {
     std::string damaged = binary;
-    for (int k = 0; k < 4; ++k)
-      damaged[8 + random() % (damaged.size() - 8)] = static_cast<char>(random());
+    for (int k = 0; k < 4; ++k) damaged[8 + random() % (damaged.size() - 8)] = static_cast<char>(random());
     (void)Value::parse(damaged);
   }
 }

@@ -3,12 +3,12 @@
 // archive was extracted completely. Extraction failures are log lines on
 // standard error; the exit status is 1 for a wrong command line or an
 // incomplete extraction.
+#include "mac_installer/UnTar.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include "mac_installer/UnTar.h"
 
 int main(int argc, char** argv) {
   if (argc < 3 || argc > 4) {
@@ -29,10 +29,11 @@ int main(int argc, char** argv) {
   }
   long reports = 0;
   double last = -1;
-  UnTar::Result result = UnTar::untar(argv[1], argv[2], static_cast<std::int32_t>(length), [&](double percent) {
-    ++reports;
-    last = percent;
-  });
+  UnTar::Result result =
+      UnTar::untar(argv[1], argv[2], static_cast<std::int32_t>(length), [&](double percent) {
+        ++reports;
+        last = percent;
+      });
   std::printf("progress reports: %ld\nlast percentage: %g\n", reports, last);
   if (result.complete()) {
     std::printf("complete\n");

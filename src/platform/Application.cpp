@@ -81,8 +81,7 @@ void applicationMain(int count, char** arguments, const DelegateFactory& makeDel
   ApplicationDelegate* delegate = makeDelegate(*application);
 
   WindowSystem& windows = application->windowSystem();
-  WindowOutlets outlets =
-      windows.loadWindow(*Bundle::mainBundle(), [delegate] { delegate->cancel(); });
+  WindowOutlets outlets = windows.loadWindow(*Bundle::mainBundle(), [delegate] { delegate->cancel(); });
   delegate->connectOutlets(outlets);
   delegate->applicationWillFinishLaunching();
   windows.showWindow();

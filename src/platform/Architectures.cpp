@@ -32,13 +32,20 @@ std::uint16_t read16(const unsigned char* p, bool bigEndian) {
 
 std::int32_t elfMachineToCpuType(std::uint16_t machine) {
   switch (machine) {
-    case 62: return kCpuTypeX86_64;   // EM_X86_64
-    case 183: return kCpuTypeArm64;   // EM_AARCH64
-    case 3: return kCpuTypeX86;       // EM_386
-    case 40: return kCpuTypeArm;      // EM_ARM
-    case 20: return 18;               // EM_PPC -> CPU_TYPE_POWERPC
-    case 21: return 0x01000012;       // EM_PPC64 -> CPU_TYPE_POWERPC64
-    default: return static_cast<std::int32_t>(machine) | 0x40000000;  // unknown, never required
+    case 62:
+      return kCpuTypeX86_64;  // EM_X86_64
+    case 183:
+      return kCpuTypeArm64;  // EM_AARCH64
+    case 3:
+      return kCpuTypeX86;  // EM_386
+    case 40:
+      return kCpuTypeArm;  // EM_ARM
+    case 20:
+      return 18;  // EM_PPC -> CPU_TYPE_POWERPC
+    case 21:
+      return 0x01000012;  // EM_PPC64 -> CPU_TYPE_POWERPC64
+    default:
+      return static_cast<std::int32_t>(machine) | 0x40000000;  // unknown, never required
   }
 }
 
@@ -60,7 +67,7 @@ std::optional<std::vector<std::int32_t>> readExecutableArchitectures(const std::
   // the caller in open; it is then refused as not a regular file.
   FileDescriptor file = FileDescriptor::open(path, O_RDONLY | O_NONBLOCK);
   if (!file) return std::nullopt;
-  struct stat st{};
+  struct stat st {};
   if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
 
   unsigned char head[20] = {};
@@ -88,7 +95,11 @@ std::optional<std::vector<std::int32_t>> readExecutableArchitectures(const std::
     types.push_back(static_cast<std::int32_t>(readBE32(head + 4)));
     return types;
   }
-  if (std::memcmp(head, "\x7f" "ELF", 4) == 0 && got >= 20) {
+  if (std::memcmp(head,
+                  "\x7f"
+                  "ELF",
+                  4) == 0 &&
+      got >= 20) {
     bool bigEndian = head[5] == 2;
     types.push_back(elfMachineToCpuType(read16(head + 18, bigEndian)));
   }

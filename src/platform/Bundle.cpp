@@ -79,7 +79,8 @@ std::shared_ptr<Bundle> Bundle::open(const std::string& path) {
     if (auto v = Value::readFile(plist); v && v->asDictionary()) {
       b->info_ = std::move(*v);
     } else {
-      platform::log("%s [Line %d] could not read the information dictionary %s", __PRETTY_FUNCTION__, __LINE__, plist);
+      platform::log("%s [Line %d] could not read the information dictionary %s", __PRETTY_FUNCTION__,
+                    __LINE__, plist);
       b->infoProblem_ = "Contents/Info.plist could not be read";
     }
   } else {
@@ -145,7 +146,8 @@ std::optional<std::string> Bundle::pathForResource(const std::string& name, cons
   return std::nullopt;
 }
 
-std::optional<std::string> Bundle::findLocalizedString(const std::string& key, const std::string& table) const {
+std::optional<std::string> Bundle::findLocalizedString(const std::string& key,
+                                                       const std::string& table) const {
   FileManager fm;
   std::vector<std::string> languages = preferredLanguages();
   if (auto dev = info_.getString("CFBundleDevelopmentRegion")) languages.push_back(*dev);
@@ -160,7 +162,8 @@ std::optional<std::string> Bundle::findLocalizedString(const std::string& key, c
       // The first table found for the most preferred language decides.
       auto parsed = readStringsTable(file);
       if (!parsed) {
-        platform::log("%s [Line %d] could not read the strings table %s", __PRETTY_FUNCTION__, __LINE__, file);
+        platform::log("%s [Line %d] could not read the strings table %s", __PRETTY_FUNCTION__, __LINE__,
+                      file);
         continue;
       }
       auto it = parsed->find(key);
@@ -171,7 +174,8 @@ std::optional<std::string> Bundle::findLocalizedString(const std::string& key, c
   return std::nullopt;
 }
 
-std::string Bundle::localizedString(const std::string& key, const std::string& value, const std::string& table) const {
+std::string Bundle::localizedString(const std::string& key, const std::string& value,
+                                    const std::string& table) const {
   if (auto s = findLocalizedString(key, table)) return *s;
   return value.empty() ? key : value;
 }

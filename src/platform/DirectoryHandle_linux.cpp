@@ -2,8 +2,6 @@
 // RESOLVE_NO_SYMLINKS (Linux 5.6 and later), else a walk of openat calls
 // with O_NOFOLLOW | O_DIRECTORY; creation with mkdirat, openat, symlinkat,
 // and removal with unlinkat, all relative to the resolved directory.
-#include "platform/DirectoryHandle.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -15,6 +13,8 @@
 #include <memory>
 #include <string_view>
 #include <vector>
+
+#include "platform/DirectoryHandle.h"
 
 namespace platform {
 
@@ -48,7 +48,7 @@ int openComponent(int directory, const char* name, int* error) {
   } while (fd < 0 && errno == EINTR);
   if (fd >= 0) return fd;
   *error = errno;
-  struct stat st{};
+  struct stat st {};
   if (*error == ENOTDIR && ::fstatat(directory, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
     *error = ELOOP;
   return fd;
@@ -67,7 +67,7 @@ bool isCanonical(std::string_view path) {
 }
 
 bool isDirectoryAt(int directory, const std::string& name) {
-  struct stat st{};
+  struct stat st {};
   return ::fstatat(directory, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
 }
 

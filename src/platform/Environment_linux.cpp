@@ -1,12 +1,12 @@
 // Environment, temporary and home directories on Linux.
-#include "platform/Environment.h"
-
 #include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+
+#include "platform/Environment.h"
 
 extern char** environ;
 

@@ -18,12 +18,12 @@ namespace platform {
 namespace fs = std::filesystem;
 
 bool FileManager::fileExists(const std::string& path) const {
-  struct stat st{};
+  struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0;
 }
 
 bool FileManager::fileExists(const std::string& path, bool* isDir) const {
-  struct stat st{};
+  struct stat st {};
   bool ok = !path.empty() && ::stat(path.c_str(), &st) == 0;
   if (isDir) *isDir = ok && S_ISDIR(st.st_mode);
   return ok;
@@ -35,17 +35,17 @@ bool FileManager::isDirectory(const std::string& path) const {
 }
 
 bool FileManager::isSymbolicLink(const std::string& path) const {
-  struct stat st{};
+  struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool FileManager::isExecutableFile(const std::string& path) const {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
 std::optional<FileIdentity> FileManager::identityOf(const std::string& path) const {
-  struct stat st{};
+  struct stat st {};
   if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
   return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
@@ -80,13 +80,9 @@ bool FileManager::removeItem(const std::string& path) const {
   return fs::remove_all(path, ec) > 0 && !ec;
 }
 
-bool FileManager::removeEmptyDirectory(const std::string& path) const {
-  return ::rmdir(path.c_str()) == 0;
-}
+bool FileManager::removeEmptyDirectory(const std::string& path) const { return ::rmdir(path.c_str()) == 0; }
 
-bool FileManager::changeCurrentDirectory(const std::string& path) const {
-  return ::chdir(path.c_str()) == 0;
-}
+bool FileManager::changeCurrentDirectory(const std::string& path) const { return ::chdir(path.c_str()) == 0; }
 
 std::string FileManager::currentDirectory() const {
   std::error_code ec;

@@ -218,15 +218,18 @@ std::string formatList(std::string_view fmt, const std::vector<FormatArg>& args)
       // Formats come from strings tables too: a huge position must not
       // overflow, it is simply out of range.
       size_t value = 0;
-      for (size_t k = i; k < j; ++k) value = std::min<size_t>(value * 10 + static_cast<size_t>(fmt[k] - '0'), 1u << 20);
+      for (size_t k = i; k < j; ++k)
+        value = std::min<size_t>(value * 10 + static_cast<size_t>(fmt[k] - '0'), 1u << 20);
       position = value;
       i = j + 1;
     }
     Conversion conversion;
     while (i < fmt.size() && std::string_view("-+ #0'").find(fmt[i]) != std::string_view::npos)
       conversion.flags += fmt[i++];
-    conversion.flags.erase(std::remove(conversion.flags.begin(), conversion.flags.end(), '\''), conversion.flags.end());
-    while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9' && conversion.width.size() < 4) conversion.width += fmt[i++];
+    conversion.flags.erase(std::remove(conversion.flags.begin(), conversion.flags.end(), '\''),
+                           conversion.flags.end());
+    while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9' && conversion.width.size() < 4)
+      conversion.width += fmt[i++];
     if (i < fmt.size() && fmt[i] == '.') {
       conversion.precision += fmt[i++];
       while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9' && conversion.precision.size() < 5)

@@ -27,15 +27,14 @@ class FormatArg {
   FormatArg(char* s) : FormatArg(static_cast<const char*>(s)) {}
   FormatArg(const std::string& s) : kind_(Kind::Text), text_(s) {}
   FormatArg(std::string_view s) : kind_(Kind::Text), text_(s) {}
-  FormatArg(const std::optional<std::string>& s)
-      : kind_(Kind::Text), null_(!s), text_(s ? *s : "(null)") {}
+  FormatArg(const std::optional<std::string>& s) : kind_(Kind::Text), null_(!s), text_(s ? *s : "(null)") {}
   FormatArg(bool b) : kind_(Kind::Signed), i_(b ? 1 : 0) {}
   FormatArg(char c) : kind_(Kind::Signed), i_(c) {}
   template <std::signed_integral T>
   FormatArg(T v) : kind_(Kind::Signed), i_(static_cast<std::int64_t>(v)) {}
   template <std::unsigned_integral T>
-    requires(!std::same_as<T, bool>)
-  FormatArg(T v) : kind_(Kind::Unsigned), u_(static_cast<std::uint64_t>(v)) {}
+  requires(!std::same_as<T, bool>) FormatArg(T v)
+      : kind_(Kind::Unsigned), u_(static_cast<std::uint64_t>(v)) {}
   FormatArg(double d) : kind_(Kind::Real), d_(d) {}
   FormatArg(float d) : kind_(Kind::Real), d_(d) {}
   FormatArg(const void* p) : kind_(Kind::Pointer), p_(p) {}
@@ -43,17 +42,16 @@ class FormatArg {
   template <typename R, typename... A>
   FormatArg(R (*f)(A...)) : kind_(Kind::Pointer), p_(reinterpret_cast<const void*>(f)) {}
   FormatArg(const Value& v) : kind_(Kind::Object), null_(v.isNull()), text_(v.description()) {}
-  FormatArg(const Value* v)
-      : kind_(Kind::Object), null_(!v), text_(v ? v->description() : "(null)") {}
+  FormatArg(const Value* v) : kind_(Kind::Object), null_(!v), text_(v ? v->description() : "(null)") {}
   FormatArg(const std::optional<Value>& v)
       : kind_(Kind::Object), null_(!v), text_(v ? v->description() : "(null)") {}
   FormatArg(const std::vector<std::string>& list);
   // Any object with a description() member, such as exceptions.
   template <typename T>
-    requires requires(const T& t) {
-      { t.description() } -> std::convertible_to<std::string>;
-    } && (!std::same_as<T, Value>)
-  FormatArg(const T& object) : kind_(Kind::Object), text_(object.description()) {}
+  requires requires(const T& t) {
+    { t.description() } -> std::convertible_to<std::string>;
+  } &&(!std::same_as<T, Value>)FormatArg(const T& object) : kind_(Kind::Object), text_(object.description()) {
+  }
 
   Kind kind() const { return kind_; }
   bool isNull() const { return null_; }

@@ -1,6 +1,4 @@
 // The platform log on Linux: standard error, one write per line.
-#include "platform/Log.h"
-
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -10,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/Log.h"
 #include "platform/StatusLine.h"
 
 namespace platform {
@@ -34,7 +33,7 @@ std::string formatLogLine(std::string_view fmt, std::vector<FormatArg> args) {
 
 void logLine(std::string_view message) {
   static const std::string name = processName();
-  struct timeval tv{};
+  struct timeval tv {};
   gettimeofday(&tv, nullptr);
   std::tm tm{};
   localtime_r(&tv.tv_sec, &tm);

@@ -26,7 +26,8 @@ std::optional<int> noticeProcessMain(int count, char** arguments);
 
 // Tests observe notices through a handler that replaces the display (the
 // standard-error line is still written). An empty function restores it.
-using NoticeHandler = std::function<void(const std::optional<std::string>& title, const std::string& message)>;
+using NoticeHandler =
+    std::function<void(const std::optional<std::string>& title, const std::string& message)>;
 void setNoticeHandlerForTesting(NoticeHandler handler);
 
 }  // namespace platform

@@ -1,7 +1,5 @@
 // Notices on Linux: a standard-error line, and a detached dialog process in a
 // graphical session: zenity, kdialog, or this program itself with GTK.
-#include "platform/Notice.h"
-
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "platform/Environment.h"
+#include "platform/Notice.h"
 #include "platform/PosixResources.h"
 #include "platform/StatusLine.h"
 #include "platform/Window.h"

@@ -17,8 +17,7 @@ inline constexpr std::string_view kVirtualMachinesDirectory = "/usr/lib/jvm";
 
 // The browser plug-in runtime: the same text as on the desktop platform
 // (it does not exist on Linux and is simply not found).
-inline constexpr std::string_view kInternetPluginPath =
-    "/Library/Internet Plug-Ins/JavaAppletPlugin.plugin";
+inline constexpr std::string_view kInternetPluginPath = "/Library/Internet Plug-Ins/JavaAppletPlugin.plugin";
 
 // Mach-O CPU type numbers; ELF machines are mapped onto them.
 inline constexpr std::int32_t kCpuTypeX86_64 = 0x01000007;

@@ -88,7 +88,8 @@ class Parser {
 
   static bool plainCharacter(char c) {
     auto u = static_cast<unsigned char>(c);
-    return std::isalnum(u) || c == '_' || c == '$' || c == '/' || c == ':' || c == '.' || c == '-' || u >= 0x80;
+    return std::isalnum(u) || c == '_' || c == '$' || c == '/' || c == ':' || c == '.' || c == '-' ||
+           u >= 0x80;
   }
 
   // One to four hex digits at pos (advanced past them); absent without any.
@@ -125,13 +126,27 @@ class Parser {
       if (i_ >= s_.size()) return std::nullopt;
       char e = s_[i_++];
       switch (e) {
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
-        case 'a': out += '\a'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'v': out += '\v'; break;
+        case 'n':
+          out += '\n';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 'a':
+          out += '\a';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'v':
+          out += '\v';
+          break;
         case 'U':
         case 'u': {
           auto c32 = hexQuad(i_);
@@ -152,7 +167,8 @@ class Parser {
         default:
           if (e >= '0' && e <= '7') {
             int v = e - '0';
-            for (int k = 0; k < 2 && i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '7'; ++k) v = v * 8 + (s_[i_++] - '0');
+            for (int k = 0; k < 2 && i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '7'; ++k)
+              v = v * 8 + (s_[i_++] - '0');
             appendUtf8(out, static_cast<char32_t>(v));
           } else {
             out += e;  // \" \\ \' and any other escaped character stand for themselves
@@ -170,7 +186,8 @@ class Parser {
 
 std::optional<StringsTable> parseStringsTable(std::string_view bytes) {
   std::string text;
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE && static_cast<unsigned char>(bytes[1]) == 0xFF) {
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
+      static_cast<unsigned char>(bytes[1]) == 0xFF) {
     auto t = utf16ToUtf8(bytes.substr(2), true);
     if (!t) return std::nullopt;
     text = std::move(*t);

@@ -35,7 +35,8 @@ constexpr const char* kInvalidArgument = kInvalidArgumentException;
 void resetChildSignals(posix_spawnattr_t* attributes) {
   sigset_t defaults;
   sigemptyset(&defaults);
-  for (int s : {SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGHUP, SIGCHLD, SIGUSR1, SIGUSR2}) sigaddset(&defaults, s);
+  for (int s : {SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGHUP, SIGCHLD, SIGUSR1, SIGUSR2})
+    sigaddset(&defaults, s);
   posix_spawnattr_setsigdefault(attributes, &defaults);
   sigset_t empty;
   sigemptyset(&empty);
@@ -130,7 +131,8 @@ void Task::setStandardInputPipe(bool pipe) { impl_->wantsPipe = pipe; }
 void Task::setForwardsStandardInput(bool forward) { impl_->forwardsInput = forward; }
 
 void Task::launch() {
-  if (impl_->pid > 0) throw Exception(kInvalidArgument, format("task already launched: %@", impl_->launchPath));
+  if (impl_->pid > 0)
+    throw Exception(kInvalidArgument, format("task already launched: %@", impl_->launchPath));
   if (impl_->launchPath.empty()) throw Exception(kInvalidArgument, "launch path not set");
 
   // A terminal is the child's to read directly; only other input is copied.
@@ -161,8 +163,8 @@ void Task::launch() {
       posix_spawn(&pid, impl_->launchPath.c_str(), actions.get(), attributes.get(), argv.data(), environ);
   pipeRead.reset();
   if (rc != 0) {
-    throw Exception(kInvalidArgument,
-                    format("launch path not accessible: posix_spawn(%@): %@", impl_->launchPath, std::strerror(rc)));
+    throw Exception(kInvalidArgument, format("launch path not accessible: posix_spawn(%@): %@",
+                                             impl_->launchPath, std::strerror(rc)));
   }
   {
     std::lock_guard<std::mutex> guard(impl_->stateMutex);
@@ -209,8 +211,10 @@ void Task::waitUntilExit() {
   } while (r < 0 && errno == EINTR);
   impl_->reaped = true;
   if (r == pid) {
-    if (WIFEXITED(raw)) impl_->status = WEXITSTATUS(raw);
-    else if (WIFSIGNALED(raw)) impl_->status = WTERMSIG(raw);
+    if (WIFEXITED(raw))
+      impl_->status = WEXITSTATUS(raw);
+    else if (WIFSIGNALED(raw))
+      impl_->status = WTERMSIG(raw);
   } else {
     impl_->status = 1;
   }

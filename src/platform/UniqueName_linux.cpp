@@ -1,6 +1,4 @@
 // Random UUID texts from the kernel's random source.
-#include "platform/UniqueName.h"
-
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -9,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <random>
+
+#include "platform/UniqueName.h"
 
 namespace platform {
 
@@ -25,7 +25,8 @@ std::string globallyUniqueString() {
     // Without the kernel source, a generator seeded from the clock, the
     // process and the stack's place still gives distinct names. (Not
     // std::random_device: it would make the program need a newer C library.)
-    auto now = static_cast<std::uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
+    auto now =
+        static_cast<std::uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
     std::seed_seq seed{now, now >> 32, static_cast<std::uint64_t>(::getpid()),
                        static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&filled))};
     std::mt19937_64 engine(seed);
@@ -34,9 +35,9 @@ std::string globallyUniqueString() {
   bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);
   bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
   char text[37];
-  std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", bytes[0],
-                bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9], bytes[10],
-                bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+  std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
+                bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
   return text;
 }
 

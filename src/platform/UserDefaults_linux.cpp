@@ -49,8 +49,7 @@ std::vector<std::string> UserDefaults::javaPreferencesHomes() const {
 
 std::string UserDefaults::configDirectory() const {
   if (configDirectoryOverride) return *configDirectoryOverride;
-  if (std::optional<std::string> xdg = getEnvironment("XDG_CONFIG_HOME"); xdg && !xdg->empty())
-    return *xdg;
+  if (std::optional<std::string> xdg = getEnvironment("XDG_CONFIG_HOME"); xdg && !xdg->empty()) return *xdg;
   return homeDirectory() + "/.config";
 }
 

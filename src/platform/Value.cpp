@@ -23,8 +23,7 @@ namespace {
 bool needsQuotes(const std::string& s) {
   if (s.empty()) return true;
   for (unsigned char c : s) {
-    if (std::isalnum(c) || c == '_' || c == '$' || c == '/' || c == ':' || c == '.' || c == '-')
-      continue;
+    if (std::isalnum(c) || c == '_' || c == '$' || c == '/' || c == ':' || c == '.' || c == '-') continue;
     if (c >= 0x80) continue;
     return true;
   }
@@ -35,12 +34,23 @@ void appendQuoted(std::string& out, const std::string& s) {
   out += '"';
   for (char c : s) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
     }
   }
   out += '"';
@@ -218,16 +228,24 @@ std::string Value::toBinary() const { return propertylist::writeBinary(*this); }
 bool Value::operator==(const Value& other) const {
   if (type() != other.type()) return false;
   switch (type()) {
-    case Type::Null: return true;
-    case Type::String: return *asString() == *other.asString();
-    case Type::Integer: return *asInteger() == *other.asInteger();
-    case Type::Real: return *asReal() == *other.asReal();
-    case Type::Boolean: return *asBoolean() == *other.asBoolean();
-    case Type::Data: return asData()->bytes == other.asData()->bytes;
+    case Type::Null:
+      return true;
+    case Type::String:
+      return *asString() == *other.asString();
+    case Type::Integer:
+      return *asInteger() == *other.asInteger();
+    case Type::Real:
+      return *asReal() == *other.asReal();
+    case Type::Boolean:
+      return *asBoolean() == *other.asBoolean();
+    case Type::Data:
+      return asData()->bytes == other.asData()->bytes;
     case Type::Date:
       return asDate()->secondsSinceReferenceDate == other.asDate()->secondsSinceReferenceDate;
-    case Type::Array: return *asArray() == *other.asArray();
-    case Type::Dictionary: return *asDictionary() == *other.asDictionary();
+    case Type::Array:
+      return *asArray() == *other.asArray();
+    case Type::Dictionary:
+      return *asDictionary() == *other.asDictionary();
   }
   return false;
 }

@@ -174,8 +174,11 @@ struct TextBar : ProgressIndicator {
 class TextWindowSystem : public WindowSystem {
  public:
   explicit TextWindowSystem(int fd)
-      : line_(fd), window_(line_), label_(line_, &TextLine::label),
-        progressLabel_(line_, &TextLine::progressLabel), bar_(line_) {
+      : line_(fd),
+        window_(line_),
+        label_(line_, &TextLine::label),
+        progressLabel_(line_, &TextLine::progressLabel),
+        bar_(line_) {
     loop_.setTick([this] { line_.tick(); }, kRedrawInterval);
     setStatusLine(&line_);
   }

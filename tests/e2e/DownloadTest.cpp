@@ -106,7 +106,8 @@ TEST_F(DownloadTest, CancelInTheWindowEndsQuietlyWithStatus1) {
   fs::path requested = root_ / "requested";
   std::string script =
       "\"$0\" & pid=$!\n"
-      "for i in $(seq 600); do xdotool search --onlyvisible --name 'Download Cancel Test' > /dev/null 2>&1 && "
+      "for i in $(seq 600); do xdotool search --onlyvisible --name 'Download Cancel Test' > /dev/null 2>&1 "
+      "&& "
       "[ -e '" +
       requested.string() +
       "' ] && break; sleep 0.1; done\n"

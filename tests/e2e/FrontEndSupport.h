@@ -68,9 +68,9 @@ inline fs::path cached(const std::string& name, const std::function<void(const f
 // runtime does not need (module files, sources, documentation).
 inline fs::path jdkArchive() {
   return cached("jdk17-runtime.tar.gz", [](const fs::path& out) {
-    int rc = runCommand({"tar", "--dereference", "--exclude=./jmods", "--exclude=./docs", "--exclude=./lib/src.zip",
-                         "--exclude=./lib/libatk-wrapper.so", "--transform=s,^\\.,Contents/Home,", "-czf",
-                         out.string(), "-C", jdk17Home(), "."});
+    int rc = runCommand({"tar", "--dereference", "--exclude=./jmods", "--exclude=./docs",
+                         "--exclude=./lib/src.zip", "--exclude=./lib/libatk-wrapper.so",
+                         "--transform=s,^\\.,Contents/Home,", "-czf", out.string(), "-C", jdk17Home(), "."});
     if (rc != 0) throw std::runtime_error("tar failed making the JDK archive");
   });
 }
@@ -87,7 +87,8 @@ inline std::int64_t gzipUncompressedSize(const fs::path& file) {
 
 // A jar, made once per build tree, holding the one class className compiled
 // from source with the JDK 17.
-inline fs::path compiledJar(const std::string& name, const std::string& className, const std::string& source) {
+inline fs::path compiledJar(const std::string& name, const std::string& className,
+                            const std::string& source) {
   return cached(name, [&](const fs::path& out) {
     fs::path src = out.string() + ".src";
     fs::create_directories(src);

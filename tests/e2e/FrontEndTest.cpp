@@ -40,8 +40,10 @@ class FrontEndTest : public e2e::ProgramTest {
 
 std::string lineWith(const std::string& text, const std::string& prefix) {
   size_t at = text.find("\n" + prefix);
-  if (at == std::string::npos) at = text.rfind(prefix, 0) == 0 ? 0 : std::string::npos;
-  else ++at;
+  if (at == std::string::npos)
+    at = text.rfind(prefix, 0) == 0 ? 0 : std::string::npos;
+  else
+    ++at;
   if (at == std::string::npos) return "";
   size_t end = text.find('\n', at);
   return text.substr(at + prefix.size(), end - at - prefix.size());
@@ -105,7 +107,8 @@ TEST_F(FrontEndTest, NoRuntimeAndABlankDownloadLocationShowMinimumVersionError) 
                                          {"qvr.jreLocation", Value(" \n\t \n ")}});
   e2e::Run run = e2e::runProgram(e2e::executableOf(app), root_ / "run", options());
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("Test needs Java 17 or later, and no suitable Java runtime was found"), std::string::npos)
+  EXPECT_NE(run.err.find("Test needs Java 17 or later, and no suitable Java runtime was found"),
+            std::string::npos)
       << run.err;
   EXPECT_EQ(run.out, "");
   EXPECT_TRUE(tmpIsEmpty());
@@ -195,11 +198,19 @@ TEST_F(FrontEndTest, GtkWindowShowsTheBundleTextsDuringExtraction) {
       "\"$0\" & pid=$!\n"
       "for i in $(seq 300); do xwininfo -name 'Test Setup Wizard' 2>/dev/null | grep -q IsViewable && break; "
       "sleep 0.1; done\n"
-      "xprop -name 'Test Setup Wizard' WM_NAME > '" + title.string() + "'\n"
+      "xprop -name 'Test Setup Wizard' WM_NAME > '" +
+      title.string() +
+      "'\n"
       // Until the window is drawn: a picture of the empty screen is far smaller.
-      "for i in $(seq 100); do import -window root 'png:" + shot.string() + ".tmp'; "
-      "[ $(stat -c %s '" + shot.string() + ".tmp') -gt 2000 ] && break; sleep 0.1; done\n"
-      "mv '" + shot.string() + ".tmp' '" + shot.string() + "'\n"
+      "for i in $(seq 100); do import -window root 'png:" +
+      shot.string() +
+      ".tmp'; "
+      "[ $(stat -c %s '" +
+      shot.string() +
+      ".tmp') -gt 2000 ] && break; sleep 0.1; done\n"
+      "mv '" +
+      shot.string() + ".tmp' '" + shot.string() +
+      "'\n"
       "wait $pid\n";
   e2e::RunOptions o = options();
   o.timeout = std::chrono::seconds(180);
@@ -228,8 +239,8 @@ TEST_F(FrontEndTest, GtkWindowShowsTheBundleTextsDuringExtraction) {
     ::close(fd);
   });
   // xvfb-run runs the script with the display set; the program is argument 0.
-  std::vector<std::string> command = {"-a", "-s", "-screen 0 800x600x24", "sh", "-c", script,
-                                      e2e::executableOf(app)};
+  std::vector<std::string> command = {"-a", "-s",   "-screen 0 800x600x24", "sh",
+                                      "-c", script, e2e::executableOf(app)};
   o.arguments = command;
   e2e::Run run = e2e::runProgram("/usr/bin/xvfb-run", root_ / "run", o);
   feeder.join();

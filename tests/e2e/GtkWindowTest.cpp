@@ -4,7 +4,6 @@
 // manager sends it.
 #include <gtest/gtest.h>
 
-
 #include "FrontEndSupport.h"
 
 namespace fs = std::filesystem;
@@ -37,8 +36,9 @@ class GtkWindowTest : public e2e::ProgramTest {
   // free display itself (-displayfd), so tests running side by side never
   // share one, and it is ended by its process id when the script is done.
   e2e::Run underXvfb(const fs::path& app, const std::string& script, e2e::RunOptions o) {
-    std::string server = "D='" + (root_ / "display").string() + "' L='" + (root_ / "xvfb.log").string() + "'\n" +
-                         R"sh(Xvfb -displayfd 3 -noreset -screen 0 800x600x24 -nolisten tcp 3> "$D" 2> "$L" & server=$!
+    std::string server =
+        "D='" + (root_ / "display").string() + "' L='" + (root_ / "xvfb.log").string() + "'\n" +
+        R"sh(Xvfb -displayfd 3 -noreset -screen 0 800x600x24 -nolisten tcp 3> "$D" 2> "$L" & server=$!
 ready=
 for i in $(seq 600); do
   if grep -q '^[0-9][0-9]*$' "$D" 2> /dev/null && DISPLAY=:$(cat "$D") xwininfo -root > /dev/null 2>&1; then
@@ -106,9 +106,8 @@ TEST_F(GtkWindowTest, CloseButtonCancelsDuringExtraction) {
 // until the window has been looked at.
 TEST_F(GtkWindowTest, CloseButtonIsIgnoredOnceTheChildRuns) {
   Dictionary info = {
-      {"JavaVM",
-       Value(Dictionary{{"SearchSequence", Value(Array{Value("R" + e2e::jdk17Home())})},
-                        {"ArgumentArray", Value(Array{Value("--stdin"), Value("--exit=6")})}})}};
+      {"JavaVM", Value(Dictionary{{"SearchSequence", Value(Array{Value("R" + e2e::jdk17Home())})},
+                                  {"ArgumentArray", Value(Array{Value("--stdin"), Value("--exit=6")})}})}};
   fs::path app = e2e::makeBundle(root_, info);
   setWindowTitle(app, "Late Close Test");
   fs::path out = root_ / "run/stdout", visible = root_ / "visible", input = root_ / "input";

@@ -131,7 +131,8 @@ TEST_F(MainDispatchTest, AnythingButTheExactMarkerWithThreeArgumentsIsTheFrontEn
 }
 
 TEST_F(MainDispatchTest, OnlyTheExactWordYesTurnsTheLogOn) {
-  const std::vector<std::optional<std::string>> off = {std::nullopt, "YES", "yes ", " yes", "Yes", "", "1", "true"};
+  const std::vector<std::optional<std::string>> off = {std::nullopt, "YES", "yes ", " yes",
+                                                       "Yes",        "",    "1",    "true"};
   for (const auto& value : off) {
     for (const auto& args : {std::vector<std::string>{program_, kMarker, (dir_ / "none").string()},
                              std::vector<std::string>{program_, kMarker}}) {

@@ -86,7 +86,8 @@ class RegistryTest : public ::testing::Test {
     ASSERT_TRUE(fs::exists(dir / (home + "/.java/.userPrefs/com/quorvane/installations/prefs.xml")));
   }
 
-  void makeApp(const std::string& name, std::optional<std::string> appId, std::optional<std::string> min = {}) {
+  void makeApp(const std::string& name, std::optional<std::string> appId,
+               std::optional<std::string> min = {}) {
     Dictionary info;
     if (appId) info["qvr.appId"] = Value(*appId);
     if (min) info["qvr.minVersion"] = Value(*min);
@@ -116,7 +117,7 @@ TEST_F(RegistryTest, FirstPassingInstallationIsReturnedInListOrder) {
   writeRuntime(dir, "d2/.quorvane/jre.bundle", versioned("11.0.2"));
   writeRuntime(dir, "d3/New.app/Contents/Resources/jre.bundle", versioned("21.0.1"));
   writeRegistry({"allinstdirsfirst", d1 + ";;" + d2 + ";" + d3 + ";",  // stray separators
-                 "singleBundleNamefirst_" + d1, "Old.app",              //
+                 "singleBundleNamefirst_" + d1, "Old.app",             //
                  "singleBundleNamefirst_" + d3, "New.app"});
 
   makeApp("App", "first");
@@ -133,7 +134,7 @@ TEST_F(RegistryTest, BundleNamePathsAndConstraintsDecide) {
   const std::string d1 = dir / "d1", d2 = dir / "d2";
   writeRuntime(dir, "d1/Old.app/Contents/Resources/jre.bundle", versioned("1.8.0_402"));
   writeRuntime(dir, "d2/App.app/Contents/PlugIns/jre.bundle", versioned("17.0.2"));
-  writeRegistry({"allinstdirsnamed", d1 + ";" + d2,       //
+  writeRegistry({"allinstdirsnamed", d1 + ";" + d2,         //
                  "singleBundleNamenamed_" + d1, "Old.app",  //
                  "singleBundleNamenamed_" + d2, "App.app",  //
                  "allinstdirsother", d1});

@@ -42,7 +42,7 @@ class RuntimeArchiveTest : public e2e::ProgramTest {
     std::ofstream(home / "lib/data", std::ios::binary) << data;
     fs::path tar = stage.string() + ".tar";
     std::vector<std::string> command = {"tar", "--format=ustar", "--no-recursion", "-cf", tar.string(),
-                                        "-C", stage.string()};
+                                        "-C",  stage.string()};
     if (withHome) {
       for (const char* entry : {"Contents/", "Contents/Home/", "Contents/Home/bin/", "Contents/Home/bin/java",
                                 "Contents/Home/lib/", "Contents/Home/lib/data"})
@@ -72,14 +72,18 @@ class RuntimeArchiveTest : public e2e::ProgramTest {
   // The program run inside a private mount namespace whose TMPDIR is a
   // tmpfs of the given size; the temporary directory's listing after the
   // run is returned in listing. Absent when such a namespace cannot be made.
-  std::optional<e2e::Run> runWithSmallDisk(const fs::path& app, const std::string& size, std::string& listing) {
+  std::optional<e2e::Run> runWithSmallDisk(const fs::path& app, const std::string& size,
+                                           std::string& listing) {
     if (e2e::runCommand({"unshare", "-m", "--propagation", "private", "sh", "-c",
                          "mount -t tmpfs -o size=1m none \"$0\"", tmp().string()}) != 0)
       return std::nullopt;
     fs::path list = root_ / "listing";
-    std::string script = "mount -t tmpfs -o size=" + size + " none \"$TMPDIR\" || exit 97\n"
+    std::string script = "mount -t tmpfs -o size=" + size +
+                         " none \"$TMPDIR\" || exit 97\n"
                          "\"$0\"; status=$?\n"
-                         "ls -A \"$TMPDIR\" > '" + list.string() + "'\n"
+                         "ls -A \"$TMPDIR\" > '" +
+                         list.string() +
+                         "'\n"
                          "exit $status\n";
     e2e::RunOptions o = options();
     o.arguments = {"-m", "--propagation", "private", "sh", "-c", script, e2e::executableOf(app)};
@@ -118,7 +122,8 @@ TEST_F(RuntimeArchiveTest, DamagedArchivesEndWithTheReasonStatus1AndNoTemporaryD
        "the archive is damaged (it ends inside an entry header)."},
       {"truncated in data", gzipped(tar.substr(0, dataHeader + 512 + 100000)),
        "the archive is damaged (it ends inside a file)."},
-      {"compressed file cut short", gz.substr(0, gz.size() / 2), "the archive is damaged (it ends inside a file)."},
+      {"compressed file cut short", gz.substr(0, gz.size() / 2),
+       "the archive is damaged (it ends inside a file)."},
       {"corrupt deflate data", corrupt, "the archive is damaged (its compressed data is invalid: "},
       {"empty file", "", "the archive is empty."},
       {"HTML page", "<!DOCTYPE html>\n<html><head><title>404 Not Found</title></head></html>\n",
@@ -142,8 +147,8 @@ TEST_F(RuntimeArchiveTest, DiskFullDuringExtractionSaysSo) {
   std::optional<e2e::Run> run = runWithSmallDisk(app, "2m", listing);
   if (!run) GTEST_SKIP() << "no private mount namespace with a tmpfs here (needs root and unshare)";
   std::string archive = (app / "Contents/Resources/app/jre.tar.gz").string();
-  expectCleanFailure(*run,
-                     "The Java runtime archive " + archive + " could not be installed: no space left on device.");
+  expectCleanFailure(
+      *run, "The Java runtime archive " + archive + " could not be installed: no space left on device.");
   EXPECT_EQ(listing, "") << "the run's temporary directory is left behind";
 }
 
@@ -158,8 +163,8 @@ TEST_F(RuntimeArchiveTest, DiskFullDuringDownloadSaysSoInsteadOfBlamingTheNetwor
   if (!run) GTEST_SKIP() << "no private mount namespace with a tmpfs here (needs root and unshare)";
   EXPECT_NE(run->err.find("Download failed! Error - write("), std::string::npos) << run->err;
   EXPECT_NE(run->err.find("No space left on device " + server.url("/served")), std::string::npos) << run->err;
-  expectCleanFailure(*run, "The Java runtime could not be downloaded into " + tmp().string() +
-                               ": no space left on device.");
+  expectCleanFailure(
+      *run, "The Java runtime could not be downloaded into " + tmp().string() + ": no space left on device.");
   EXPECT_EQ(run->err.find(kNetworkError), std::string::npos) << run->err;
   EXPECT_EQ(listing, "") << "the run's temporary directory is left behind";
 }
@@ -186,8 +191,8 @@ TEST_F(RuntimeArchiveTest, DownloadIsInstalledOnlyWhenItsSha256Matches) {
 
   run = e2e::runProgram(e2e::executableOf(bundleDownloading(url, wrong)), root_ / "run", options());
   EXPECT_EQ(run.status, 1) << run.err;
-  EXPECT_NE(run.err.find("Download failed! Error - SHA-256 mismatch: expected " + wrong + ", received " + right +
-                         " " + url),
+  EXPECT_NE(run.err.find("Download failed! Error - SHA-256 mismatch: expected " + wrong + ", received " +
+                         right + " " + url),
             std::string::npos)
       << run.err;
   EXPECT_NE(run.err.find(kNetworkError), std::string::npos) << run.err;

@@ -133,7 +133,8 @@ class AppDelegate : public platform::ApplicationDelegate, public platform::URLDo
   // The download start task: takes downloadConditionLock, shows the
   // download label and starts fetching url into archive. Ends the process
   // when url cannot be downloaded.
-  void startDownload(const std::optional<std::string>& name, const std::string& url, const std::string& archive);
+  void startDownload(const std::optional<std::string>& name, const std::string& url,
+                     const std::string& archive);
   bool download(platform::URLDownload& download, const std::string& mimeType) override;
   void download(platform::URLDownload& download, const platform::URLResponse& response) override;
   void download(platform::URLDownload& download, std::uint64_t length) override;

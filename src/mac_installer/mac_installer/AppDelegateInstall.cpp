@@ -27,7 +27,9 @@ constexpr const char* kInstallFailure = "The Java runtime archive %@ could not b
 AppDelegate::Installers AppDelegate::defaultInstallers() {
   Installers installers;
   installers.untar = [](const std::string& archive, const std::string& destination, std::int32_t length,
-                        const Progress& progress) { return UnTar::untar(archive, destination, length, progress); };
+                        const Progress& progress) {
+    return UnTar::untar(archive, destination, length, progress);
+  };
   installers.unpack = [](const std::string& home, const Progress& progress) {
     return Unpacker::unpack(home, progress);
   };
@@ -74,8 +76,9 @@ std::string AppDelegate::handleTar(const std::string& archive, platform::FileMan
   std::int32_t size = uncompressedSizeSetting(info.get(kJreUncompressedSizeKey));
   fileManager.createDirectory(destination, false);
 
-  UnTar::Result extracted = installers.untar(
-      archive, destination, size, [this](double percent) { reportInstallProgress(percent * kExtractionShare); });
+  UnTar::Result extracted = installers.untar(archive, destination, size, [this](double percent) {
+    reportInstallProgress(percent * kExtractionShare);
+  });
   _DLog("%s [Line %d] jre destination %@", __PRETTY_FUNCTION__, __LINE__, destination);
   if (!extracted.complete()) failInstallation(archive, *extracted.failure, fileManager);
 

@@ -29,10 +29,10 @@ using JLI_Launch_t = int (*)(int argc, char** argv, int jargc, const char** jarg
 
 // Process-wide variables of the in-process start. They are final before the
 // Java VM starts and are never freed.
-extern std::int32_t argc;                // entries of argv
-extern char** argv;                      // the vector handed to JLI_Launch
-extern JLI_Launch_t JLI_LaunchFxnPtr;    // set once the library is loaded
-extern const char* launchJavaVersion;    // version text passed to JLI_Launch
+extern std::int32_t argc;              // entries of argv
+extern char** argv;                    // the vector handed to JLI_Launch
+extern JLI_Launch_t JLI_LaunchFxnPtr;  // set once the library is loaded
+extern const char* launchJavaVersion;  // version text passed to JLI_Launch
 
 // The invoke-other entry, called by main with the process's own arguments.
 int launcher_main(int count, char** arguments);
@@ -222,11 +222,11 @@ class Launcher {
   // be stored in launchJavaVersion as it is. On acceptance, and only then,
   // javaVersion and javaMajorVersion are set.
   const char* checkJavaVersion(const std::optional<std::string>& minVersion,
-                               const std::optional<std::string>& maxVersion, bool allowBeta,
-                               bool plugin, const std::optional<std::string>& requiredVmPrefix);
+                               const std::optional<std::string>& maxVersion, bool allowBeta, bool plugin,
+                               const std::optional<std::string>& requiredVmPrefix);
   const char* checkBundleVersion(const std::optional<std::string>& minVersion,
-                                 const std::optional<std::string>& maxVersion, bool allowBeta,
-                                 bool plugin, const std::optional<std::string>& bundleVersion,
+                                 const std::optional<std::string>& maxVersion, bool allowBeta, bool plugin,
+                                 const std::optional<std::string>& bundleVersion,
                                  const std::optional<std::string>& evarVersion,
                                  const std::optional<std::string>& infoString);
   // True when the bundle's executable holds platform::kRequiredCpuType.

@@ -65,8 +65,7 @@ void replaceAll(std::string& text, std::string_view what, std::string_view with)
 
 // Removes one pair of enclosing double quotation marks; a lone mark stays.
 std::string unquoted(std::string path) {
-  if (path.size() >= 2 && path.front() == '"' && path.back() == '"')
-    return path.substr(1, path.size() - 2);
+  if (path.size() >= 2 && path.front() == '"' && path.back() == '"') return path.substr(1, path.size() - 2);
   return path;
 }
 
@@ -302,8 +301,8 @@ std::optional<std::string> Launcher::addVersionSpecificOptions(const platform::V
       std::int32_t low = platform::leadingInt32(bounds[0]);
       std::int32_t high = platform::leadingInt32(bounds[1]);
       if (javaMajorVersion < low || javaMajorVersion > high) continue;
-      _DLog("%s [Line %d] using version specific options %@ %@ %@ %d %d %d", __PRETTY_FUNCTION__,
-            __LINE__, javaVersion, key, entries, javaMajorVersion, low, high);
+      _DLog("%s [Line %d] using version specific options %@ %@ %@ %d %d %d", __PRETTY_FUNCTION__, __LINE__,
+            javaVersion, key, entries, javaMajorVersion, low, high);
     }
     return addPredefinedOptions(&entries, options, bundlePath, std::move(classPath));
   }
@@ -360,7 +359,8 @@ void Launcher::addLaunchOptions(const platform::Value& info, const platform::Val
     options.push_back(platform::format("-splash:%@", replacingAppPackage(std::move(*splash), bundlePath)));
   if (std::optional<std::string> resolved = resolveArtifactPath(classPath); resolved && !resolved->empty())
     options.push_back(platform::format("-Djava.class.path=%@", *resolved));
-  std::optional<std::string> modulePath = resolveArtifactPath(replaceVariables(javaVM.getString(kModulePathKey)));
+  std::optional<std::string> modulePath =
+      resolveArtifactPath(replaceVariables(javaVM.getString(kModulePathKey)));
   if (modulePath && !modulePath->empty()) {
     options.emplace_back("-p");
     options.push_back(*modulePath);

@@ -389,7 +389,8 @@ long ArchiveStream::inflateInto(char* out, size_t size) {
       break;
     }
     if (status != Z_OK && status != Z_BUF_ERROR) {
-      fail(Failure::corrupt, std::string("its compressed data is invalid: ") + (z_.msg ? z_.msg : "unknown error"));
+      fail(Failure::corrupt,
+           std::string("its compressed data is invalid: ") + (z_.msg ? z_.msg : "unknown error"));
       break;
     }
   }
@@ -437,15 +438,15 @@ long ArchiveStream::fill(char* out, size_t size) {
 struct Command {
   enum class Kind { file, data, endFile, directory, link, failure, release, check };
   Kind kind = Kind::endFile;
-  std::string path;      // canonical, relative to the destination
-  std::string name;      // the entry's name as written (failure: the text)
-  std::string target;    // link
-  unsigned mode = 0;     // file
+  std::string path;    // canonical, relative to the destination
+  std::string name;    // the entry's name as written (failure: the text)
+  std::string target;  // link
+  unsigned mode = 0;   // file
   const char* data = nullptr;
-  size_t length = 0;     // data; release: bytes filled
-  int buffer = -1;       // release
-  bool checksum = false; // release: the bytes count toward the member's checksum
-  std::uint32_t crc = 0; // check
+  size_t length = 0;      // data; release: bytes filled
+  int buffer = -1;        // release
+  bool checksum = false;  // release: the bytes count toward the member's checksum
+  std::uint32_t crc = 0;  // check
 
   static Command entry(Kind kind, std::string path, std::string name) {
     Command c;
@@ -485,7 +486,9 @@ class Writer {
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
 
-  void start() { thread_ = std::thread([this] { run(); }); }
+  void start() {
+    thread_ = std::thread([this] { run(); });
+  }
   // A free buffer of the pool, waiting for one; -1 once the writer failed.
   int acquire() {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -595,8 +598,8 @@ void Writer::execute(const Command& command) {
         if (error == ELOOP)
           platform::log("%s [Line %d] ERROR: unsafe path %@", __PRETTY_FUNCTION__, __LINE__, command.name);
         else
-          platform::log("%s [Line %d] ERROR: could not create symlink at %@ (%@)", __PRETTY_FUNCTION__, __LINE__,
-                        fullPath(command.path), std::string(std::strerror(error)));
+          platform::log("%s [Line %d] ERROR: could not create symlink at %@ (%@)", __PRETTY_FUNCTION__,
+                        __LINE__, fullPath(command.path), std::string(std::strerror(error)));
         note(creationFailure("the link", command.name, error));
       }
       break;
@@ -625,8 +628,8 @@ void Writer::createFile(const Command& command) {
   if (error == ELOOP)
     platform::log("%s [Line %d] ERROR: unsafe path %@", __PRETTY_FUNCTION__, __LINE__, command.name);
   else
-    platform::log("%s [Line %d] Could not create file %@ %d %s\n", __PRETTY_FUNCTION__, __LINE__, filePath_, error,
-                  std::strerror(error));
+    platform::log("%s [Line %d] Could not create file %@ %d %s\n", __PRETTY_FUNCTION__, __LINE__, filePath_,
+                  error, std::strerror(error));
   // Its data is skipped; the extraction goes on.
   note(creationFailure("the file", command.name, error));
 }
@@ -638,8 +641,9 @@ void Writer::writeData(const Command& command) {
   file_.reset();
   platform::log("%s [Line %d] ERROR: stream error", __PRETTY_FUNCTION__, __LINE__);
   platform::log("%s [Line %d] ERROR: extract file failed", __PRETTY_FUNCTION__, __LINE__);
-  fatal(error == ENOSPC || error == EDQUOT ? platform::errorInWords(error)
-                                           : "could not write " + filePath_ + ": " + platform::errorInWords(error));
+  fatal(error == ENOSPC || error == EDQUOT
+            ? platform::errorInWords(error)
+            : "could not write " + filePath_ + ": " + platform::errorInWords(error));
 }
 
 void Writer::endFile() {
@@ -648,16 +652,17 @@ void Writer::endFile() {
   int error = errno;
   platform::log("%s [Line %d] ERROR: stream error", __PRETTY_FUNCTION__, __LINE__);
   platform::log("%s [Line %d] ERROR: extract file failed", __PRETTY_FUNCTION__, __LINE__);
-  fatal(error == ENOSPC || error == EDQUOT ? platform::errorInWords(error)
-                                           : "could not write " + filePath_ + ": " + platform::errorInWords(error));
+  fatal(error == ENOSPC || error == EDQUOT
+            ? platform::errorInWords(error)
+            : "could not write " + filePath_ + ": " + platform::errorInWords(error));
 }
 
 void Writer::release(const Command& command) {
   // The member's checksum covers every decompressed byte, also the headers
   // and padding the reader kept to itself.
   if (command.checksum && !failed_)
-    crc_ = static_cast<std::uint32_t>(
-        crc32(crc_, reinterpret_cast<const Bytef*>(buffer(command.buffer)), static_cast<uInt>(command.length)));
+    crc_ = static_cast<std::uint32_t>(crc32(crc_, reinterpret_cast<const Bytef*>(buffer(command.buffer)),
+                                            static_cast<uInt>(command.length)));
   {
     std::lock_guard<std::mutex> lock(mutex_);
     free_.push_back(command.buffer);
@@ -713,7 +718,8 @@ class Extraction {
   }
   void endOfData(const ArchiveStream& stream);
   std::string notAnArchive() const {
-    return compressed_ ? "it is compressed but holds no tar archive" : "it is not a gzip-compressed tar archive";
+    return compressed_ ? "it is compressed but holds no tar archive"
+                       : "it is not a gzip-compressed tar archive";
   }
 
   Writer& writer_;
@@ -895,8 +901,8 @@ void Extraction::onHeader() {
   }
   if (isExtension(entry_.type)) {
     if (entry_.size > kMaxExtensionSize) {
-      platform::log("%s [Line %d] ERROR: header extension too long (%lld bytes)", __PRETTY_FUNCTION__, __LINE__,
-                    static_cast<long long>(entry_.size));
+      platform::log("%s [Line %d] ERROR: header extension too long (%lld bytes)", __PRETTY_FUNCTION__,
+                    __LINE__, static_cast<long long>(entry_.size));
       return stop(damaged("a header extension is too long"));
     }
     return startExtension();
@@ -911,7 +917,8 @@ void Extraction::onHeader() {
     // Refused entries are skipped; the failure goes through the writer so
     // that the first failure is the first in archive order.
     platform::log("%s [Line %d] ERROR: unsafe path %@", __PRETTY_FUNCTION__, __LINE__, entry_.name);
-    writer_.push(Command::entry(Command::Kind::failure, {}, "it holds an entry outside its folder: " + entry_.name));
+    writer_.push(
+        Command::entry(Command::Kind::failure, {}, "it holds an entry outside its folder: " + entry_.name));
     return startSkip((entry_.type == kRegularType ? entry_.size : 0) + paddingOf(entry_.size));
   }
   // Data of directories and links is not consumed, only their padding.
