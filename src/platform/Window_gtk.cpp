@@ -292,41 +292,37 @@ struct GtkImageControl : ImageView {
   GtkImage* widget;
 };
 
+// The builder's object id as a Widget, wrapped in a Control kept by owner
+// and given to the outlet; null (the outlet untouched) when the description
+// has no such widget.
+template <typename Widget, typename Control, typename Outlet>
+Widget* bindOutlet(GtkBuilder* builder, const char* id, GType (*type)(), std::unique_ptr<Control>& owner,
+                   Outlet*& outlet) {
+  auto* widget = objectAs<Widget>(gtk->gtk_builder_get_object(builder, id), type);
+  if (!widget) return nullptr;
+  owner = std::make_unique<Control>(widget);
+  outlet = owner.get();
+  return widget;
+}
+
 class GtkWindowSystem : public WindowSystem {
  public:
   WindowOutlets loadWindow(const Bundle& bundle, std::function<void()> cancelAction) override {
     cancelAction_ = std::move(cancelAction);
     GObjectReference<GtkBuilder> builder = loadBuilder(bundle);
     WindowOutlets outlets = {&nothing_, &nothing_, &nothing_, &nothing_, &nothing_, &nothing_};
-    auto object = [&builder](const char* id) { return gtk->gtk_builder_get_object(builder.get(), id); };
-    if (auto* w = objectAs<GtkWindow>(object("window"), gtk->gtk_window_get_type)) {
-      window_ = std::make_unique<GtkWindowControl>(w);
+    GtkBuilder* b = builder.get();
+    if (auto* w = bindOutlet<GtkWindow>(b, "window", gtk->gtk_window_get_type, window_, outlets.window))
       gtk->g_signal_connect_data(w, "delete-event", G_CALLBACK(&GtkWindowSystem::onDelete), this, nullptr,
                                  GConnectFlags{});
-      outlets.window = window_.get();
-    }
-    if (auto* i = objectAs<GtkImage>(object("iconView"), gtk->gtk_image_get_type)) {
-      icon_ = std::make_unique<GtkImageControl>(i);
-      outlets.iconView = icon_.get();
-    }
-    if (auto* b = objectAs<GtkProgressBar>(object("progressBar"), gtk->gtk_progress_bar_get_type)) {
-      bar_ = std::make_unique<GtkProgressControl>(b);
-      outlets.progressBar = bar_.get();
-    }
-    if (auto* b = objectAs<GtkButton>(object("cancelButton"), gtk->gtk_button_get_type)) {
-      button_ = std::make_unique<GtkButtonControl>(b);
-      gtk->g_signal_connect_data(b, "clicked", G_CALLBACK(&GtkWindowSystem::onCancel), this, nullptr,
+    bindOutlet<GtkImage>(b, "iconView", gtk->gtk_image_get_type, icon_, outlets.iconView);
+    bindOutlet<GtkProgressBar>(b, "progressBar", gtk->gtk_progress_bar_get_type, bar_, outlets.progressBar);
+    if (auto* c =
+            bindOutlet<GtkButton>(b, "cancelButton", gtk->gtk_button_get_type, button_, outlets.cancelButton))
+      gtk->g_signal_connect_data(c, "clicked", G_CALLBACK(&GtkWindowSystem::onCancel), this, nullptr,
                                  GConnectFlags{});
-      outlets.cancelButton = button_.get();
-    }
-    if (auto* l = objectAs<GtkLabel>(object("label"), gtk->gtk_label_get_type)) {
-      label_ = std::make_unique<GtkLabelControl>(l);
-      outlets.label = label_.get();
-    }
-    if (auto* l = objectAs<GtkLabel>(object("progressLabel"), gtk->gtk_label_get_type)) {
-      progressLabel_ = std::make_unique<GtkLabelControl>(l);
-      outlets.progressLabel = progressLabel_.get();
-    }
+    bindOutlet<GtkLabel>(b, "label", gtk->gtk_label_get_type, label_, outlets.label);
+    bindOutlet<GtkLabel>(b, "progressLabel", gtk->gtk_label_get_type, progressLabel_, outlets.progressLabel);
     // The builder is kept: it owns the top-level window and its children,
     // which the outlets use until the process ends.
     builder_ = builder.release();
