@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 
 #include "platform/Bundle.h"
 #include "platform/Format.h"
@@ -39,8 +38,6 @@ namespace {
 
 void finishOutput() {
   retireStatusLine();
-  std::cout.flush();
-  std::cerr.flush();
   std::fflush(nullptr);
 }
 

@@ -1,13 +1,15 @@
 // The platform log on Linux: standard error, one write per line.
+#include <fcntl.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <string>
 
+#include "platform/FileDescriptor.h"
 #include "platform/Log.h"
 #include "platform/StatusLine.h"
 
@@ -15,11 +17,15 @@ namespace platform {
 
 namespace {
 
+// Read without a stream: a first stream would set up the C++ locale, which
+// a program that only logs a line and ends does not need.
 std::string processName() {
-  std::ifstream in("/proc/self/comm");
-  std::string name;
-  std::getline(in, name);
-  return name.empty() ? "mac_installer" : name;
+  char buffer[64];
+  FileDescriptor file = FileDescriptor::open("/proc/self/comm", O_RDONLY);
+  long n = file ? file.read(buffer, sizeof buffer) : -1;
+  std::string_view name(buffer, static_cast<size_t>(std::max(n, 0L)));
+  name = name.substr(0, name.find('\n'));
+  return name.empty() ? "mac_installer" : std::string(name);
 }
 
 }  // namespace
