@@ -45,6 +45,7 @@ const std::string kSample =
     "// a line comment with = and ;\n"
     "\"AppleJavaMinVersionError\" = \"%2$@ needs Java %1$@.\";\n"
     "\"escapes\" = \"tab\\there\\nnext \\\"quoted\\\" back\\\\slash\";\n"
+    "\"controls\" = \"\\r\\a\\b\\f\\v \\101\\7 \\q\";\n"
     "\"unicode\" = \"caf\\U00e9 \\U2603 \\UD83D\\UDE00\";\n"
     "PlainKey = \"plain key\";\n"
     "marlet.InternalError=\"no blanks: %@\";\n"
@@ -57,6 +58,7 @@ void expectSample(const std::optional<StringsTable>& table) {
   ASSERT_TRUE(table);
   EXPECT_EQ(table->at("AppleJavaMinVersionError"), "%2$@ needs Java %1$@.");
   EXPECT_EQ(table->at("escapes"), "tab\there\nnext \"quoted\" back\\slash");
+  EXPECT_EQ(table->at("controls"), "\r\a\b\f\v A\a q");  // octal with up to three digits
   EXPECT_EQ(table->at("unicode"), "caf\u00e9 \u2603 \U0001F600");
   EXPECT_EQ(table->at("PlainKey"), "plain key");
   EXPECT_EQ(table->at("marlet.InternalError"), "no blanks: %@");
@@ -64,7 +66,7 @@ void expectSample(const std::optional<StringsTable>& table) {
   EXPECT_EQ(table->at("self"), "self");
   EXPECT_EQ(table->at("twice"), "second");
   EXPECT_EQ(table->count("quoted"), 0u);
-  EXPECT_EQ(table->size(), 8u);
+  EXPECT_EQ(table->size(), 9u);
 }
 
 }  // namespace

@@ -119,63 +119,52 @@ class Parser {
     while (i_ < s_.size()) {
       char c = s_[i_++];
       if (c == '"') return out;
-      if (c != '\\') {
+      if (c != '\\')
         out += c;
-        continue;
-      }
-      if (i_ >= s_.size()) return std::nullopt;
-      char e = s_[i_++];
-      switch (e) {
-        case 'n':
-          out += '\n';
-          break;
-        case 't':
-          out += '\t';
-          break;
-        case 'r':
-          out += '\r';
-          break;
-        case 'a':
-          out += '\a';
-          break;
-        case 'b':
-          out += '\b';
-          break;
-        case 'f':
-          out += '\f';
-          break;
-        case 'v':
-          out += '\v';
-          break;
-        case 'U':
-        case 'u': {
-          auto c32 = hexQuad(i_);
-          if (!c32) return std::nullopt;
-          // A high surrogate followed by an escaped low one forms one character.
-          if (*c32 >= 0xD800 && *c32 <= 0xDBFF && (s_.substr(i_, 2) == "\\U" || s_.substr(i_, 2) == "\\u")) {
-            size_t after = i_ + 2;
-            auto low = hexQuad(after);
-            if (low && *low >= 0xDC00 && *low <= 0xDFFF) {
-              *c32 = 0x10000 + ((*c32 - 0xD800) << 10) + (*low - 0xDC00);
-              i_ = after;
-            }
-          }
-          if (*c32 >= 0xD800 && *c32 <= 0xDFFF) *c32 = 0xFFFD;
-          appendUtf8(out, *c32);
-          break;
-        }
-        default:
-          if (e >= '0' && e <= '7') {
-            int v = e - '0';
-            for (int k = 0; k < 2 && i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '7'; ++k)
-              v = v * 8 + (s_[i_++] - '0');
-            appendUtf8(out, static_cast<char32_t>(v));
-          } else {
-            out += e;  // \" \\ \' and any other escaped character stand for themselves
-          }
-      }
+      else if (!appendEscape(out))
+        return std::nullopt;
     }
     return std::nullopt;
+  }
+
+  // The escape after a backslash, at i_ (advanced past it), appended to out;
+  // false when the text ends there or a \U escape has no hex digit.
+  bool appendEscape(std::string& out) {
+    static constexpr std::string_view kLetters = "ntrabfv";
+    static constexpr std::string_view kCharacters = "\n\t\r\a\b\f\v";
+    if (i_ >= s_.size()) return false;
+    char e = s_[i_++];
+    if (size_t at = kLetters.find(e); at != std::string_view::npos) {
+      out += kCharacters[at];
+    } else if (e == 'U' || e == 'u') {
+      return appendUnicodeEscape(out);
+    } else if (e >= '0' && e <= '7') {
+      int v = e - '0';
+      for (int k = 0; k < 2 && i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '7'; ++k)
+        v = v * 8 + (s_[i_++] - '0');
+      appendUtf8(out, static_cast<char32_t>(v));
+    } else {
+      out += e;  // \" \\ \' and any other escaped character stand for themselves
+    }
+    return true;
+  }
+
+  // The hex digits of a \U escape at i_; a high surrogate followed by an
+  // escaped low one forms one character, a lone surrogate becomes U+FFFD.
+  bool appendUnicodeEscape(std::string& out) {
+    auto c32 = hexQuad(i_);
+    if (!c32) return false;
+    if (*c32 >= 0xD800 && *c32 <= 0xDBFF && (s_.substr(i_, 2) == "\\U" || s_.substr(i_, 2) == "\\u")) {
+      size_t after = i_ + 2;
+      auto low = hexQuad(after);
+      if (low && *low >= 0xDC00 && *low <= 0xDFFF) {
+        *c32 = 0x10000 + ((*c32 - 0xD800) << 10) + (*low - 0xDC00);
+        i_ = after;
+      }
+    }
+    if (*c32 >= 0xD800 && *c32 <= 0xDFFF) *c32 = 0xFFFD;
+    appendUtf8(out, *c32);
+    return true;
   }
 
   std::string_view s_;
